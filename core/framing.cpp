@@ -1,0 +1,36 @@
+#include "core/framing.h"
+
+#include "core/wire.h"
+
+namespace qapi {
+
+void dispatchStationDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
+                             const StationRecordSink &sink) {
+    size_t pos = 0;
+    while (pos + kRecordHeaderSize <= size) {
+        const uint8_t *record = datagram + pos;
+        const uint32_t destination = readU32le(record);
+        if (destination == 0) return;
+        const size_t length = 4 + 4 * static_cast<size_t>(record[7]);
+        const bool complete = length <= size - pos;
+        if (complete) {
+            if (destination == localAddress) {
+                if (sink.forHost) sink.forHost(record, length);
+            } else if (destination == kBroadcast) {
+                auto handler = record[4] == kParkListType ? sink.parkList : sink.broadcast;
+                if (handler) handler(record, length);
+            }
+        }
+        pos += length;
+    }
+}
+
+void pumpStationDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
+                          const StationRecordSink &sink) {
+    int n;
+    while ((n = receiveBytes(endpoint, buffer, capacity)) > 0) {
+        dispatchStationDatagram(buffer, static_cast<size_t>(n), endpoint.localAddress, sink);
+    }
+}
+
+}  // namespace qapi

@@ -1,0 +1,25 @@
+#include "core/notify.h"
+
+#include "core/scratch.h"
+
+namespace qapi {
+
+int postNotify(const NotifyTarget &target, NotifyCode code, intptr_t param) {
+    if (target.window != 0) return qmsgPostMessage(target.window, QAPI_NOTIFY_MSG, code, param);
+    if (target.thread != 0) return qmsgPostThreadMessage(target.thread, QAPI_NOTIFY_MSG, code, param);
+    return 0;
+}
+
+int postToWindow(QWindow window, NotifyCode code, intptr_t param) {
+    return qmsgPostMessage(window, QAPI_NOTIFY_MSG, code, param);
+}
+
+void postStatus(QWindow window, NotifyCode code, int32_t state, const char *statusText) {
+    if (window == 0) return;
+    auto *payload = static_cast<StatusPayload *>(cutScratch(sizeof(StatusPayload)));
+    payload->state = state;
+    payload->statusText = statusText;
+    postToWindow(window, code, reinterpret_cast<intptr_t>(payload));
+}
+
+}  // namespace qapi

@@ -1,0 +1,24 @@
+// The 100 ms tick: everything timed in the library happens here, in this
+// order: the tick count, every datagram waiting on the station endpoint, the
+// supervision of the station clients, the call-record feeds, the adjunct
+// links.
+#include "core/framing.h"
+#include "core/stack.h"
+
+namespace qapi {
+namespace {
+
+// Station records go nowhere until station clients can take them.
+constexpr StationRecordSink kStationSink{nullptr, nullptr, nullptr};
+
+}  // namespace
+
+void runTick() {
+    StackState &s = stack();
+    ++s.stackTick;
+    if (s.stationOpen) {
+        pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, kStationSink);
+    }
+}
+
+}  // namespace qapi

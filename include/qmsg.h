@@ -1,0 +1,76 @@
+/*
+ * qmsg.h - the message layer through which QapiDll talks to its application.
+ *
+ * The library posts every notification as a message to a window or to a
+ * thread, and runs its 100 ms timer inside the message loop of the thread
+ * that initialised it.  On Windows the real platform provides this model; on
+ * other systems this layer does.
+ *
+ * Rules:
+ *  - a post returns non-zero when queued and 0 when refused (unknown window
+ *    or thread, or the target queue holds 10,000 messages); it never blocks
+ *    and never runs the receiver's code;
+ *  - posting to window 0 queues on the poster's own thread with window 0, as
+ *    does a thread message;
+ *  - messages to one target arrive in the order posted; any thread may post;
+ *  - timer callbacks run only on the thread that created the timer, inside
+ *    qmsgGetMessage / qmsgPeekMessage (real clock) or qmsgAdvanceClock
+ *    (manual clock), never during another callback.
+ *
+ * Plain C, usable from C99 and C++.
+ */
+#ifndef QMSG_H
+#define QMSG_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define QMSG_EXPORT __declspec(dllexport)
+#else
+#define QMSG_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef uint32_t QWindow;   /* 0 = none */
+typedef uint32_t QThreadId; /* 0 = none */
+
+typedef struct QMessage {
+    QWindow window;  /* 0 for a thread message */
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+} QMessage;
+
+/* Windows belong to the thread that creates them: posts land in its queue. */
+QMSG_EXPORT QWindow qmsgCreateWindow(void);
+QMSG_EXPORT void qmsgDestroyWindow(QWindow window);
+
+/* The calling thread's id; never 0.  Calling it gives the thread a queue. */
+QMSG_EXPORT QThreadId qmsgCurrentThreadId(void);
+
+QMSG_EXPORT int qmsgPostMessage(QWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+QMSG_EXPORT int qmsgPostThreadMessage(QThreadId thread, uint32_t message, uintptr_t wParam,
+                                      intptr_t lParam);
+
+/* 1 = a message was taken, 0 = timed out.  timeoutMs < 0 waits for ever. */
+QMSG_EXPORT int qmsgGetMessage(QMessage *out, int timeoutMs);
+/* 1 = a message was taken, 0 = none waiting.  Never waits. */
+QMSG_EXPORT int qmsgPeekMessage(QMessage *out);
+
+/* Periodic timer of the calling thread; returns its id, never 0. */
+QMSG_EXPORT uint32_t qmsgSetTimer(uint32_t periodMs, void (*callback)(void));
+QMSG_EXPORT void qmsgKillTimer(uint32_t timerId);
+
+/* Tests: with the manual clock on, time moves only through qmsgAdvanceClock,
+ * which fires the calling thread's due timers in order, synchronously. */
+QMSG_EXPORT void qmsgUseManualClock(int on);
+QMSG_EXPORT void qmsgAdvanceClock(uint32_t ms);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QMSG_H */

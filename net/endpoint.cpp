@@ -1,0 +1,187 @@
+// Opening, using and closing endpoints.  Every failure after the socket was
+// created closes that socket before the open returns; `kind` and `open` are
+// written last, and only on success.
+#include "net/endpoint.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace qapi {
+namespace {
+
+constexpr size_t kHostNameCapacity = 80;
+
+// Reads this host's name and resolves it; result codes as the multicast open.
+int resolveLocalAddress(uint32_t &localAddress) {
+    char name[kHostNameCapacity];
+    if (!plat::hostName(name, sizeof name)) return kOpenNoHostName;
+    uint32_t address = 0;
+    bool found = false;
+    if (!plat::resolveIpv4(name, &address, &found)) return kOpenHostNameUnresolved;
+    if (found) localAddress = address;
+    return kOpened;
+}
+
+void storeRemoteAddress(Endpoint &endpoint, const addrinfo &entry) {
+    std::memset(endpoint.remoteAddress, 0, sizeof endpoint.remoteAddress);
+    endpoint.remoteFamily = RemoteFamily::None;
+    if (entry.ai_family == AF_INET && entry.ai_addrlen >= sizeof(sockaddr_in)) {
+        sockaddr_in in;
+        std::memcpy(&in, entry.ai_addr, sizeof in);
+        const uint32_t hostOrder = ntohl(in.sin_addr.s_addr);
+        std::memcpy(endpoint.remoteAddress, &hostOrder, sizeof hostOrder);
+        endpoint.remoteFamily = RemoteFamily::Ipv4;
+    } else if (entry.ai_family == AF_INET6 && entry.ai_addrlen >= sizeof(sockaddr_in6)) {
+        sockaddr_in6 in6;
+        std::memcpy(&in6, entry.ai_addr, sizeof in6);
+        std::memcpy(endpoint.remoteAddress, &in6.sin6_addr, sizeof endpoint.remoteAddress);
+        endpoint.remoteFamily = RemoteFamily::Ipv6;
+    }
+}
+
+// The connected open shared by Datagram and Stream.
+int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int socketType,
+                  EndpointKind kind) {
+    std::memset(&endpoint, 0, sizeof endpoint);
+    endpoint.socket = plat::kNoSocket;
+    if (!hostText) return kOpenNoHost;
+    char portText[8];
+    std::snprintf(portText, sizeof portText, "%i", static_cast<int>(port & 0xFFFF));
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socketType;
+    addrinfo *list = nullptr;
+    if (::getaddrinfo(hostText, portText, &hints, &list) != 0 || !list) return kOpenNoHost;
+
+    int result = kOpenNoHost;
+    for (const addrinfo *entry = list; entry; entry = entry->ai_next) {
+        storeRemoteAddress(endpoint, *entry);
+        const plat::SocketHandle s = ::socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
+        if (s == plat::kNoSocket) continue;
+        if (::connect(s, entry->ai_addr, entry->ai_addrlen) != 0 && !plat::lastErrorWouldBlock()) {
+            plat::closeSocket(s);
+            continue;
+        }
+        if (!plat::setNonBlocking(s)) {
+            plat::closeSocket(s);
+            result = kOpenNonBlockFailed;
+            break;
+        }
+        endpoint.socket = s;
+        endpoint.kind = kind;
+        endpoint.open = 1;
+        result = kOpened;
+        break;
+    }
+    ::freeaddrinfo(list);
+    return result;
+}
+
+}  // namespace
+
+int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port) {
+    std::memset(&endpoint, 0, sizeof endpoint);
+    const plat::SocketHandle s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == plat::kNoSocket) {
+        endpoint.socket = plat::kNoSocket;
+        return kOpenNoSocket;
+    }
+    auto fail = [&](int code) {
+        plat::closeSocket(s);
+        endpoint.socket = plat::kNoSocket;
+        return code;
+    };
+
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(port);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(s, reinterpret_cast<const sockaddr *>(&any), sizeof any) != 0) return fail(kOpenBindFailed);
+
+    in_addr group{};
+    if (!groupText || ::inet_pton(AF_INET, groupText, &group) != 1) return fail(kOpenJoinFailed);
+    ip_mreq membership{};
+    membership.imr_multiaddr = group;
+    membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    if (::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char *>(&membership),
+                     sizeof membership) != 0) {
+        return fail(kOpenJoinFailed);
+    }
+    // Our own sends are not looped back to us; the outcome does not matter.
+    const int loop = 0;
+    (void)::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char *>(&loop),
+                       sizeof loop);
+
+    endpoint.groupAddress.sin_family = AF_INET;
+    endpoint.groupAddress.sin_port = htons(port);
+    endpoint.groupAddress.sin_addr = group;
+
+    if (!plat::setNonBlocking(s)) return fail(kOpenNonBlockFailed);
+    const int resolved = resolveLocalAddress(endpoint.localAddress);
+    if (resolved != kOpened) return fail(resolved);
+
+    endpoint.socket = s;
+    endpoint.kind = EndpointKind::Multicast;
+    endpoint.open = 1;
+    return kOpened;
+}
+
+int openDatagram(Endpoint &endpoint, const char *hostText, uint16_t port) {
+    return openConnected(endpoint, hostText, port, SOCK_DGRAM, EndpointKind::Datagram);
+}
+
+int openStream(Endpoint &endpoint, const char *hostText, uint16_t port) {
+    return openConnected(endpoint, hostText, port, SOCK_STREAM, EndpointKind::Stream);
+}
+
+int sendBytes(Endpoint &endpoint, const void *data, int length) {
+    if (!endpoint.open || length < 0) return 1;
+    long sent;
+    switch (endpoint.kind) {
+    case EndpointKind::Multicast:
+        sent = plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length),
+                                    endpoint.groupAddress, true);
+        break;
+    case EndpointKind::Datagram:
+    case EndpointKind::Stream:
+        sent = plat::sendConnected(endpoint.socket, data, static_cast<size_t>(length));
+        break;
+    default:
+        return 1;
+    }
+    return sent < 0 ? 1 : 0;
+}
+
+int receiveBytes(Endpoint &endpoint, void *buffer, int capacity) {
+    if (!endpoint.open || capacity < 0) return -1;
+    long n;
+    switch (endpoint.kind) {
+    case EndpointKind::Multicast:
+    case EndpointKind::Datagram:
+        n = plat::receiveDatagram(endpoint.socket, buffer, static_cast<size_t>(capacity));
+        break;
+    case EndpointKind::Stream:
+        n = plat::receiveStream(endpoint.socket, buffer, static_cast<size_t>(capacity));
+        break;
+    default:
+        return -1;
+    }
+    if (n == plat::kReceiveWouldBlock) return 0;
+    if (n < 0) return -1;
+    if (n > 0 && endpoint.kind == EndpointKind::Multicast) refreshLocalAddress(endpoint);
+    return static_cast<int>(n);
+}
+
+void closeEndpoint(Endpoint &endpoint) {
+    if (endpoint.open != 1) return;
+    plat::closeSocket(endpoint.socket);
+    endpoint.open = 0;
+}
+
+void refreshLocalAddress(Endpoint &endpoint) {
+    uint32_t address = endpoint.localAddress;
+    if (resolveLocalAddress(address) == kOpened) endpoint.localAddress = address;
+}
+
+}  // namespace qapi

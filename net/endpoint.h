@@ -1,0 +1,58 @@
+// Socket endpoints: one non-blocking socket with the addresses the rest of
+// the library needs.  The station endpoint is Multicast; each call-record feed
+// owns a Stream endpoint and each adjunct link a Datagram endpoint.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/socket.h"
+
+namespace qapi {
+
+enum class EndpointKind : uint8_t { Multicast = 0, Datagram = 1, Stream = 2 };
+
+// Family of `remoteAddress`: lets a reader tell an IPv6 server whose last
+// twelve bytes are zero from an IPv4 one.
+enum class RemoteFamily : uint8_t { None = 0, Ipv4 = 4, Ipv6 = 6 };
+
+struct Endpoint {
+    uint8_t open;  // 1 while the socket is usable
+    EndpointKind kind;
+    RemoteFamily remoteFamily;
+    plat::SocketHandle socket;
+    // Multicast: this host's IPv4 address, host order (first octet most
+    // significant); 0 when the host name gives none.
+    uint32_t localAddress;
+    // Datagram and Stream: the connected server.  IPv4: host-order address in
+    // the first word, 12 zero bytes after it.  IPv6: the 16 address bytes in
+    // network order.
+    uint8_t remoteAddress[16];
+    // Multicast: the group and port every send goes to.
+    sockaddr_in groupAddress;
+};
+
+// Results of the three opens (callers test zero against non-zero).
+enum OpenResult : int {
+    kOpened = 0,
+    kOpenNoHost = 1,        // host did not resolve, or no address connected
+    kOpenNoSocket = 2,
+    kOpenBindFailed = 3,
+    kOpenJoinFailed = 4,
+    kOpenNonBlockFailed = 5,
+    kOpenNoHostName = 6,
+    kOpenHostNameUnresolved = 7,
+};
+
+int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port);
+int openDatagram(Endpoint &endpoint, const char *hostText, uint16_t port);
+int openStream(Endpoint &endpoint, const char *hostText, uint16_t port);
+
+// 0 = handed to the platform, 1 = not sent.
+int sendBytes(Endpoint &endpoint, const void *data, int length);
+// Bytes received (> 0); 0 = nothing now; -1 = error or endpoint not usable.
+int receiveBytes(Endpoint &endpoint, void *buffer, int capacity);
+void closeEndpoint(Endpoint &endpoint);
+// Re-reads this host's address into `localAddress`; failures keep the old one.
+void refreshLocalAddress(Endpoint &endpoint);
+
+}  // namespace qapi

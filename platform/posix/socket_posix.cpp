@@ -1,0 +1,89 @@
+// POSIX flavour of the socket shim.  Linux needs three corrections to behave
+// as the endpoints promise: truncated datagrams are detected with MSG_TRUNC
+// (Linux would deliver them cut short), sends use MSG_NOSIGNAL (a reset stream
+// must not raise SIGPIPE), and "would block" is EAGAIN or EWOULDBLOCK.
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include "../socket.h"
+
+namespace qapi::plat {
+
+int startSocketLibrary() { return 0; }
+void cleanupSocketLibrary() {}
+
+bool setNonBlocking(SocketHandle s) {
+    const int flags = fcntl(s, F_GETFL, 0);
+    return flags >= 0 && fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void closeSocket(SocketHandle s) { ::close(s); }
+
+bool lastErrorWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS; }
+
+namespace {
+
+long receiveMapped(long n) {
+    if (n >= 0) return n;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? kReceiveWouldBlock : kReceiveError;
+}
+
+}  // namespace
+
+long receiveDatagram(SocketHandle s, void *buffer, size_t capacity) {
+    sockaddr_in from{};
+    iovec part{buffer, capacity};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &part;
+    msg.msg_iovlen = 1;
+    const long n = receiveMapped(::recvmsg(s, &msg, 0));
+    if (n >= 0 && (msg.msg_flags & MSG_TRUNC)) return kReceiveError;
+    return n;
+}
+
+long receiveStream(SocketHandle s, void *buffer, size_t capacity) {
+    return receiveMapped(::recv(s, buffer, capacity, 0));
+}
+
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to,
+                    bool dontRoute) {
+    const int flags = MSG_NOSIGNAL | (dontRoute ? MSG_DONTROUTE : 0);
+    return ::sendto(s, data, length, flags, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+}
+
+long sendConnected(SocketHandle s, const void *data, size_t length) {
+    return ::send(s, data, length, MSG_NOSIGNAL);
+}
+
+bool hostName(char *out, size_t capacity) {
+    if (::gethostname(out, capacity) != 0) return false;
+    out[capacity - 1] = '\0';
+    return true;
+}
+
+bool resolveIpv4(const char *name, uint32_t *address, bool *found) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo *list = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &list) != 0 || !list) return false;
+    *found = false;
+    for (const addrinfo *a = list; a; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
+            sockaddr_in in;
+            std::memcpy(&in, a->ai_addr, sizeof in);
+            *address = ntohl(in.sin_addr.s_addr);
+            *found = true;
+            break;
+        }
+    }
+    ::freeaddrinfo(list);
+    return true;
+}
+
+}  // namespace qapi::plat

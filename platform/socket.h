@@ -1,0 +1,60 @@
+// The few socket operations whose behaviour differs between socket libraries.
+// Everything else the endpoints need (socket, bind, setsockopt, connect,
+// getaddrinfo) is the common BSD interface, reached through the includes below.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+namespace qapi::plat {
+
+#if defined(_WIN32)
+using SocketHandle = SOCKET;
+inline constexpr SocketHandle kNoSocket = INVALID_SOCKET;
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle kNoSocket = -1;
+#endif
+
+// Results of the receive calls besides a byte count (>= 0).
+inline constexpr long kReceiveError = -1;      // failed, or the datagram did not fit
+inline constexpr long kReceiveWouldBlock = -2; // nothing waiting now
+
+// Starts the socket library (version 2.2 where that means something);
+// 0 = ready, otherwise the platform's error.
+int startSocketLibrary();
+void cleanupSocketLibrary();
+
+bool setNonBlocking(SocketHandle s);
+void closeSocket(SocketHandle s);
+// True when the last socket call failed only because it would have blocked.
+bool lastErrorWouldBlock();
+
+// One datagram into `buffer`; a datagram longer than `capacity` is lost and
+// reads as kReceiveError.
+long receiveDatagram(SocketHandle s, void *buffer, size_t capacity);
+// Bytes of a stream; 0 after an orderly close by the peer.
+long receiveStream(SocketHandle s, void *buffer, size_t capacity);
+// Sends never raise a signal on a reset connection.  Results: bytes or -1.
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to,
+                    bool dontRoute);
+long sendConnected(SocketHandle s, const void *data, size_t length);
+
+// This host's name, NUL-terminated, into `out` of `capacity` bytes.
+bool hostName(char *out, size_t capacity);
+// The first IPv4 address of `name` in host byte order.  Returns false when the
+// name does not resolve at all; `found` tells whether an IPv4 address was among
+// the results.
+bool resolveIpv4(const char *name, uint32_t *address, bool *found);
+
+}  // namespace qapi::plat

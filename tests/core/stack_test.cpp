@@ -1,0 +1,117 @@
+// Start, restart and release of the library, the tick timer, and the reading
+// of the station endpoint inside the tick.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/framing.h"
+#include "core/stack.h"
+#include "qapi.h"
+#include "support/test_support.h"
+
+namespace qapi {
+namespace {
+
+using test::runTicks;
+
+class Stack : public test::ManualClockTest {
+protected:
+    void TearDown() override {
+        QAPI_Stack_release();
+        test::ManualClockTest::TearDown();
+    }
+};
+
+TEST_F(Stack, ReleaseBeforeInitialiseChangesNothing) {
+    QAPI_Stack_release();
+    EXPECT_FALSE(stack().initialised);
+    EXPECT_FALSE(stack().stationOpen);
+    EXPECT_EQ(stack().tickTimer, 0u);
+}
+
+TEST_F(Stack, InitialiseStartsTheTickAtOneThousandAndTicksEveryHundredMs) {
+    ASSERT_EQ(QAPI_Stack_initialize(4000), 0);
+    EXPECT_TRUE(stack().initialised);
+    EXPECT_EQ(stack().stationPort, 4000);
+    EXPECT_EQ(stackTick(), 1000u);
+    qmsgAdvanceClock(99);
+    EXPECT_EQ(stackTick(), 1000u);
+    qmsgAdvanceClock(1);
+    EXPECT_EQ(stackTick(), 1001u);
+    runTicks(9);
+    EXPECT_EQ(stackTick(), 1010u);
+}
+
+TEST_F(Stack, InitialisingTwiceKeepsOneTimerAndTheCountAndTakesTheNewPort) {
+    ASSERT_EQ(QAPI_Stack_initialize(4000), 0);
+    runTicks(5);
+    ASSERT_TRUE(openStationEndpointIfNeeded());
+    ASSERT_EQ(QAPI_Stack_initialize(0x12345), 0);  // only the low 16 bits count
+    EXPECT_FALSE(stack().stationOpen);
+    EXPECT_EQ(stack().stationEndpoint.open, 0);
+    EXPECT_EQ(stack().stationPort, 0x2345);
+    EXPECT_EQ(stackTick(), 1005u);
+    runTicks(1);
+    EXPECT_EQ(stackTick(), 1006u);  // one tick, not two
+}
+
+TEST_F(Stack, ReleaseClosesTheStationEndpointAndReinitialiseDoesNotTickTwice) {
+    ASSERT_TRUE(test::isolatedNetwork());
+    ASSERT_EQ(QAPI_Stack_initialize(4001), 0);
+    ASSERT_TRUE(openStationEndpointIfNeeded());
+    EXPECT_TRUE(openStationEndpointIfNeeded());  // already open: nothing new
+    QAPI_Stack_release();
+    EXPECT_FALSE(stack().initialised);
+    EXPECT_FALSE(stack().stationOpen);
+    EXPECT_EQ(stack().stationEndpoint.open, 0);
+    runTicks(3);
+    EXPECT_EQ(stackTick(), 1003u);  // released: the tick only counts
+    ASSERT_EQ(QAPI_Stack_initialize(4001), 0);
+    EXPECT_EQ(stackTick(), 1000u);
+    runTicks(2);
+    EXPECT_EQ(stackTick(), 1002u);
+}
+
+TEST(StackRealTimer, TickRunsOnTheInitialisingThreadInsideItsMessageLoop) {
+    qmsgUseManualClock(0);
+    std::atomic<uint32_t> seen{0};
+    std::thread app([&seen] {
+        ASSERT_EQ(QAPI_Stack_initialize(4002), 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        QMessage m;
+        while (stackTick() <= 1001 && std::chrono::steady_clock::now() < deadline) qmsgGetMessage(&m, 50);
+        seen = stackTick();
+        QAPI_Stack_release();
+    });
+    app.join();
+    EXPECT_GT(seen.load(), 1001u);
+}
+
+// The tick's reading of the station endpoint, over real multicast inside the
+// test's private namespace.
+std::vector<size_t> gLengths;
+void record(const uint8_t *, size_t n) { gLengths.push_back(n); }
+
+TEST_F(Stack, StationPumpReadsEveryDatagramAndAnOversizeOneEndsTheRead) {
+    ASSERT_TRUE(test::isolatedNetwork());
+    ASSERT_EQ(QAPI_Stack_initialize(4003), 0);
+    ASSERT_TRUE(openStationEndpointIfNeeded());
+    const uint32_t local = stack().stationEndpoint.localAddress;
+    ASSERT_NE(local, 0u);
+    test::GroupSender sender(4003);
+    sender.send(test::stationRecord(local, 0xC0, 0, 0, {1, 2, 3, 4}));
+    sender.send(std::vector<uint8_t>(1025, 0x11));  // too long: lost, ends this read
+    sender.send(test::stationRecord(kBroadcast, 0xC6, 0, 0, std::vector<uint8_t>(1016)));  // exactly 1024
+    const StationRecordSink sink{record, record, record};
+    gLengths.clear();
+    StackState &s = stack();
+    pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, sink);
+    EXPECT_EQ(gLengths, (std::vector<size_t>{12}));
+    pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, sink);
+    EXPECT_EQ(gLengths, (std::vector<size_t>{12, 1024}));
+}
+
+}  // namespace
+}  // namespace qapi

@@ -1,0 +1,58 @@
+// Helpers shared by the suites: the manual clock, message draining, and the
+// guard that keeps multicast inside the private namespace the test runs in.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "qmsg.h"
+
+namespace qapi::test {
+
+// Succeeds only when the process sits in a network namespace whose only
+// interfaces are loopback and interfaces whose names start with "qt" (the
+// veth pairs that tests create themselves).
+::testing::AssertionResult isolatedNetwork();
+
+// Advances the manual clock by `ticks` periods of 100 ms.
+inline void runTicks(uint32_t ticks) { qmsgAdvanceClock(ticks * 100); }
+
+// Every message waiting on the calling thread, oldest first.
+std::vector<QMessage> drainMessages();
+
+// A UDP socket of the test's own, bound to 127.0.0.1 or ::1 on an ephemeral
+// port; closed by the destructor.
+struct TestSocket {
+    int fd = -1;
+    uint16_t port = 0;
+    explicit TestSocket(int type, bool ipv6 = false);
+    ~TestSocket();
+    TestSocket(const TestSocket &) = delete;
+    TestSocket &operator=(const TestSocket &) = delete;
+};
+
+// A multicast sender into the group the station endpoint joins (loop-back on,
+// so that receivers in this namespace see it).
+struct GroupSender {
+    int fd = -1;
+    uint16_t port;
+    explicit GroupSender(uint16_t port);
+    ~GroupSender();
+    void send(const std::vector<uint8_t> &bytes) const;
+};
+
+// A station record: destination, type, sub, extra, L, then `body` padded to
+// whole words (L follows from the body's length unless forced).
+std::vector<uint8_t> stationRecord(uint32_t destination, uint8_t type, uint8_t sub, uint8_t extra,
+                                   std::vector<uint8_t> body);
+
+// The manual clock, on for the whole test.
+class ManualClockTest : public ::testing::Test {
+protected:
+    void SetUp() override { qmsgUseManualClock(1); }
+    void TearDown() override { qmsgUseManualClock(0); }
+};
+
+}  // namespace qapi::test
