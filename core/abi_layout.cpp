@@ -13,4 +13,18 @@ static_assert(offsetof(QapiStatusPayload, state) == 0);
 static_assert(offsetof(QapiStatusPayload, statusText) == (kPointers32 ? 4 : 8));
 static_assert(sizeof(QapiStatusPayload) == (kPointers32 ? 8 : 16));
 
+// No pointers: one layout for both builds.
+static_assert(offsetof(QapiRouteRequestPayload, handle) == 0);
+static_assert(offsetof(QapiRouteRequestPayload, second) == 4);
+static_assert(offsetof(QapiRouteRequestPayload, minute) == 6);
+static_assert(offsetof(QapiRouteRequestPayload, hour) == 8);
+static_assert(offsetof(QapiRouteRequestPayload, day) == 10);
+static_assert(offsetof(QapiRouteRequestPayload, month) == 12);
+static_assert(offsetof(QapiRouteRequestPayload, year) == 14);
+static_assert(offsetof(QapiRouteRequestPayload, numberB) == 16);
+static_assert(offsetof(QapiRouteRequestPayload, numberA) == 20);
+static_assert(offsetof(QapiRouteRequestPayload, textA) == 24);
+static_assert(offsetof(QapiRouteRequestPayload, textB) == 56);
+static_assert(sizeof(QapiRouteRequestPayload) == 88);
+
 }  // namespace qapi

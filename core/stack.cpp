@@ -1,6 +1,7 @@
 // Start and stop of the library.
 #include "core/stack.h"
 
+#include "adjunct/link.h"
 #include "platform/socket.h"
 #include "qapi.h"
 
@@ -22,6 +23,7 @@ void releaseEveryHandle() {
         closeEndpoint(s.stationEndpoint);
         s.stationOpen = false;
     }
+    releaseAdjunctLinks();
     s.registry = HandleRegistry{};
 }
 

@@ -2,6 +2,7 @@
 // order: the tick count, every datagram waiting on the station endpoint, the
 // supervision of the station clients, the call-record feeds, the adjunct
 // links.
+#include "adjunct/link.h"
 #include "core/framing.h"
 #include "core/stack.h"
 
@@ -18,6 +19,10 @@ void runTick() {
     ++s.stackTick;
     if (s.stationOpen) {
         pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, kStationSink);
+    }
+    // Adjunct links last, whether or not the station endpoint is open.
+    for (AdjunctLink *link : s.registry.links) {
+        if (link) adjunctTick(*link);
     }
 }
 

@@ -72,6 +72,56 @@ QAPI_EXPORT int QAPI_Stack_initialize(uint32_t port);
 /* Stops the library: frees every handle and closes every socket. */
 QAPI_EXPORT void QAPI_Stack_release(void);
 
+/* ---- Routing adjunct ---------------------------------------------------
+ * A link over which the call server asks where a call is to be routed.  The
+ * link reports QAPI_NOTIFY_ADJUNCT_STATUS when it comes up (the server's first
+ * answer to a keep-alive) and when it fails; each route request arrives as
+ * QAPI_NOTIFY_ROUTE_REQUEST and is answered with QAPI_Adjunct_response within
+ * 5 seconds.
+ */
+
+/* QapiStatusPayload.state of a link. */
+typedef enum QapiAdjunctState {
+    QAPI_ADJUNCT_CONNECTING = 0,
+    QAPI_ADJUNCT_UP = 1,
+    QAPI_ADJUNCT_FAILED = 2  /* statusText: "Connection to Quentara failed!" */
+} QapiAdjunctState;
+
+/* Payload of QAPI_NOTIFY_ROUTE_REQUEST (88 bytes).  The date fields are the
+ * server's, taken as sent: a month or day of 0 stays 0. */
+typedef struct QapiRouteRequestPayload {
+    uint32_t handle;   /* pass back to QAPI_Adjunct_response                  */
+    uint16_t second;   /* 0-59                                                */
+    uint16_t minute;   /* 0-59                                                */
+    uint16_t hour;     /* 0-23                                                */
+    uint16_t day;      /* 0-31                                                */
+    uint16_t month;    /* 0-12                                                */
+    uint16_t year;     /* 2000-2063                                           */
+    int32_t numberB;
+    int32_t numberA;
+    char textA[32];    /* dial characters of the A digits, at most 31         */
+    char textB[32];    /* dial characters of the B digits, at most 28         */
+} QapiRouteRequestPayload;
+
+/*
+ * Opens a link to the server at host (name, IPv4 or IPv6 address) and port
+ * (low 16 bits); notifications go to window.  Returns the link, or NULL when
+ * window is 0, host is NULL, the host cannot be reached or 8 links are open.
+ */
+QAPI_EXPORT QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port);
+
+/* Closes the link; requests not yet answered stay unanswered.  0 or 1. */
+QAPI_EXPORT int QAPI_Adjunct_stop(QapiHandle link);
+
+/*
+ * Answers the route request `handle` of this link with the dial characters
+ * of digits (at most 32; the first other character ends them; NULL for none)
+ * and value.  Refused (1) when the request is unknown, already answered or
+ * 50 ticks (5 s) old.
+ */
+QAPI_EXPORT int QAPI_Adjunct_response(QapiHandle link, uint32_t handle, const char *digits,
+                                      int32_t value);
+
 #ifdef __cplusplus
 }
 #endif

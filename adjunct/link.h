@@ -1,0 +1,83 @@
+// The routing adjunct: a connected datagram link over which the call server
+// asks where a call is to be routed and the application answers.  The link
+// proves itself with keep-alives, reports once when the server first answers
+// and once when it gives up, and keeps the route requests it has posted in 32
+// slots, each live for 50 ticks after its arrival.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "net/endpoint.h"
+#include "qapi.h"
+
+namespace qapi {
+
+// Every datagram on the link starts with 00, type, u16 length of what follows.
+inline constexpr size_t kAdjunctHeaderSize = 4;
+inline constexpr uint8_t kKeepAliveType = 0x01;
+inline constexpr uint8_t kKeepAliveReplyType = 0x81;
+inline constexpr uint8_t kRouteRequestType = 0x41;
+inline constexpr uint8_t kRouteResponseType = 0xC1;
+
+inline constexpr int kAdjunctBufferSize = 1024;
+inline constexpr int32_t kFirstKeepAliveCountdown = 1;
+inline constexpr int32_t kKeepAliveAfterReply = 200;    // ticks
+inline constexpr int32_t kKeepAliveStep = 10;           // ticks per unanswered keep-alive
+inline constexpr int32_t kMaxUnansweredKeepAlives = 2;  // one more and the link fails
+inline constexpr const char *kAdjunctFailedText = "Connection to Quentara failed!";
+
+inline constexpr size_t kRouteSlots = 32;
+inline constexpr uint32_t kRouteWindowTicks = 50;
+inline constexpr size_t kRouteRequestSize = 84;    // header included
+inline constexpr size_t kRouteResponseSize = 44;   // header included
+inline constexpr size_t kResponseBodySize = kRouteResponseSize - kAdjunctHeaderSize;
+
+enum class LinkState : int32_t { Connecting = 0, Up = 1, Failed = 2 };
+enum class SlotState : int32_t { Free = 0, Pending = 1, Answered = 2 };
+
+struct RouteSlot {
+    uint32_t arrivalTick;  // StackTick when the request was taken
+    SlotState state;
+    uint32_t requestId;    // the server's id, all 32 bits
+    // The response after its header: u32 id, i32 value, 32 dial codes.
+    uint8_t responseBody[kResponseBodySize];
+};
+
+struct AdjunctLink {
+    LinkState state;
+    const char *statusText;  // null, or the failure text once Failed
+    Endpoint endpoint;       // Datagram, connected to the server
+    int32_t keepAliveCountdown;
+    int32_t unansweredKeepAlives;
+    RouteSlot slots[kRouteSlots];
+    QWindow window;
+    uint32_t magic;
+};
+
+// True when `link` stands in the link table, carries the link kind word and
+// has a window.  A pointer absent from the table is refused unread.
+bool adjunctCheckHandle(const void *link);
+
+// One tick of a live link: keep-alive check, then every waiting datagram.
+void adjunctTick(AdjunctLink &link);
+void adjunctSendKeepAlive(AdjunctLink &link);
+// NotifyCode 200 with the link's state and status text (window only).
+void adjunctPostStatus(const AdjunctLink &link);
+
+// Takes a route request; `body` is the datagram after its header and
+// `bodySize` the bytes received after the header.
+void adjunctOnRouteRequest(AdjunctLink &link, const uint8_t *body, size_t bodySize);
+
+struct SlotLookup {
+    SlotState state;  // of the live slot holding the id, else Free
+    size_t index;     // that slot, else the first slot not live (kRouteSlots if none)
+};
+SlotLookup adjunctFindSlot(const AdjunctLink &link, uint32_t requestId);
+void adjunctSendResponse(AdjunctLink &link, size_t slotIndex);
+
+// Closes and frees every link, in slot order; used when the library releases
+// every handle.  Nothing is sent or posted.
+void releaseAdjunctLinks();
+
+}  // namespace qapi

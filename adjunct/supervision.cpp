@@ -1,0 +1,85 @@
+// The tick of an adjunct link: the keep-alive supervision and the reading of
+// every datagram the server has sent.
+#include "adjunct/link.h"
+
+#include "core/notify.h"
+#include "core/wire.h"
+
+namespace qapi {
+namespace {
+
+// One buffer for every link: each datagram is handled in full before the
+// next read, and only the library's thread reads.
+uint8_t receiveBuffer[kAdjunctBufferSize];
+
+void failLink(AdjunctLink &link) {
+    closeEndpoint(link.endpoint);
+    link.state = LinkState::Failed;
+    link.statusText = kAdjunctFailedText;
+    adjunctPostStatus(link);
+}
+
+void onKeepAliveReply(AdjunctLink &link) {
+    link.unansweredKeepAlives = 0;
+    link.keepAliveCountdown = kKeepAliveAfterReply;
+    if (link.state == LinkState::Connecting) {
+        link.state = LinkState::Up;
+        link.statusText = nullptr;
+        adjunctPostStatus(link);
+    }
+}
+
+// Hands one received datagram to its handler.  A datagram that is shorter
+// than a header, does not start with 0 or holds more than its header
+// declares is ignored, as is any type the link does not take.
+void handleDatagram(AdjunctLink &link, const uint8_t *data, size_t size) {
+    if (size < kAdjunctHeaderSize || data[0] != 0) return;
+    if (size > kAdjunctHeaderSize + readU16le(data + 2)) return;
+    switch (data[1]) {
+    case kRouteRequestType:
+        adjunctOnRouteRequest(link, data + kAdjunctHeaderSize, size - kAdjunctHeaderSize);
+        break;
+    case kKeepAliveReplyType:
+        onKeepAliveReply(link);
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+void adjunctSendKeepAlive(AdjunctLink &link) {
+    static constexpr uint8_t kKeepAlive[kAdjunctHeaderSize] = {0, kKeepAliveType, 0, 0};
+    (void)sendBytes(link.endpoint, kKeepAlive, sizeof kKeepAlive);
+    ++link.unansweredKeepAlives;
+    // 10 ticks after the first unanswered keep-alive, 20 after the second...
+    link.keepAliveCountdown = kKeepAliveStep * link.unansweredKeepAlives;
+}
+
+void adjunctPostStatus(const AdjunctLink &link) {
+    postStatus(link.window, QAPI_NOTIFY_ADJUNCT_STATUS, static_cast<int32_t>(link.state),
+               link.statusText);
+}
+
+void adjunctTick(AdjunctLink &link) {
+    if (link.state == LinkState::Failed) return;
+    if (--link.keepAliveCountdown == 0) {
+        if (link.unansweredKeepAlives > kMaxUnansweredKeepAlives) {
+            failLink(link);
+            return;
+        }
+        adjunctSendKeepAlive(link);
+    }
+    for (;;) {
+        const int n = receiveBytes(link.endpoint, receiveBuffer, kAdjunctBufferSize);
+        if (n < 0) {
+            failLink(link);
+            return;
+        }
+        if (n == 0) return;
+        handleDatagram(link, receiveBuffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace qapi
