@@ -2,6 +2,7 @@
 // order: the tick count, every datagram waiting on the station endpoint, the
 // supervision of the station clients, the call-record feeds, the adjunct
 // links.
+#include "cmdr/feed.h"
 #include "core/framing.h"
 #include "core/stack.h"
 
@@ -18,6 +19,9 @@ void runTick() {
     ++s.stackTick;
     if (s.stationOpen) {
         pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, kStationSink);
+    }
+    for (CmdrFeed *feed : s.registry.feeds) {
+        if (feed) cmdrTick(*feed);
     }
 }
 

@@ -6,7 +6,12 @@ int qapiCHeaderCheck(void);
 int qapiCHeaderCheck(void) {
     QMessage m;
     QapiStatusPayload p;
+    QapiCmdrRecordPayload r;
+    QapiHandle (*startFeed)(QWindow, const char *, uint32_t) = QAPI_Cmdr_start;
+    int (*stopFeed)(QapiHandle) = QAPI_Cmdr_stop;
     m.message = QAPI_NOTIFY_MSG;
     p.state = QAPI_NOTIFY_HEARTBEAT;
-    return (int)(m.message + (uint32_t)p.state);
+    r.kindLetter = 'A';
+    r.texts.dial.textA[0] = r.texts.text[95] = r.serverAddressText[0] = 0;
+    return (int)(m.message + (uint32_t)p.state + r.kindLetter) + (startFeed != 0) + (stopFeed != 0);
 }
