@@ -3,14 +3,25 @@
 
 namespace qapi {
 
+namespace {
+
+// (v mod 256) mod 251: the sum wraps at 8 bits first, and a wrapped value
+// needs at most one subtraction.
+uint8_t reduce251(unsigned v) {
+    v &= 0xFF;
+    return static_cast<uint8_t>(v >= 251 ? v - 251 : v);
+}
+
+}  // namespace
+
 uint16_t Fletcher251(const uint8_t *bytes, size_t length) {
     // Each addition wraps at 8 bits before the reduction modulo 251: the
     // server computes it so, and the check bytes must match that form.
     uint8_t s0 = 1;
     uint8_t s1 = 0;
     for (size_t i = 0; i < length; ++i) {
-        s0 = static_cast<uint8_t>(static_cast<uint8_t>(s0 + bytes[i]) % 251);
-        s1 = static_cast<uint8_t>(static_cast<uint8_t>(s1 + s0) % 251);
+        s0 = reduce251(s0 + bytes[i]);
+        s1 = reduce251(s1 + s0);
     }
     const uint16_t check = static_cast<uint16_t>(s1 * 256 + s0);
     return check == 0 ? 0xFFFF : check;
