@@ -45,7 +45,7 @@ void cmdrTick(CmdrFeed &feed) {
         if (n == 0) break;  // nothing waiting (or the server closed in order)
         // A receive error, or a part of a record: the connection is of no
         // further use; the part is dropped.
-        if (n < 0 || n < static_cast<int>(kCmdrRecordSize)) return fail(feed, kFeedClosedText);
+        if (n < static_cast<int>(kCmdrRecordSize)) return fail(feed, kFeedClosedText);
         if (!cmdrRecordIsValid(record)) return fail(feed, kFeedIncompatibleText);
         cmdrDecodeRecord(feed, record);
         ++delivered;
