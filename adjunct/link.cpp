@@ -41,8 +41,9 @@ extern "C" {
 
 QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
     // A link without a window could never be stopped, and one without a
-    // host could never be opened: neither is created.
-    if (window == 0 || !host) return nullptr;
+    // host could never be opened: neither is created.  Nor is one while the
+    // library is not initialised: the next initialise would drop it unfreed.
+    if (window == 0 || !host || !stack().initialised) return nullptr;
     AdjunctLink *(&table)[kMaxLinks] = linkTable();
     for (size_t slot = 0; slot < kMaxLinks; ++slot) {
         if (table[slot]) continue;

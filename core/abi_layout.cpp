@@ -28,3 +28,32 @@ static_assert(offsetof(QapiRouteRequestPayload, textB) == 56);
 static_assert(sizeof(QapiRouteRequestPayload) == 88);
 
 }  // namespace qapi
+
+// The call record holds no pointer: the same layout on both builds.
+namespace qapi {
+
+static_assert(offsetof(QapiCmdrRecordPayload, kindLetter) == 0);
+static_assert(offsetof(QapiCmdrRecordPayload, second) == 2);
+static_assert(offsetof(QapiCmdrRecordPayload, minute) == 4);
+static_assert(offsetof(QapiCmdrRecordPayload, hour) == 6);
+static_assert(offsetof(QapiCmdrRecordPayload, day) == 8);
+static_assert(offsetof(QapiCmdrRecordPayload, month) == 10);
+static_assert(offsetof(QapiCmdrRecordPayload, year) == 12);
+static_assert(offsetof(QapiCmdrRecordPayload, duration) == 16);
+static_assert(offsetof(QapiCmdrRecordPayload, numberA) == 20);
+static_assert(offsetof(QapiCmdrRecordPayload, numberB) == 24);
+static_assert(offsetof(QapiCmdrRecordPayload, numberC) == 28);
+static_assert(offsetof(QapiCmdrRecordPayload, texts.dial.textA) == 32);
+static_assert(offsetof(QapiCmdrRecordPayload, texts.dial.textB) == 64);
+static_assert(offsetof(QapiCmdrRecordPayload, texts.dial.textC) == 96);
+static_assert(offsetof(QapiCmdrRecordPayload, texts.text) == 32);
+static_assert(offsetof(QapiCmdrRecordPayload, wordA) == 128);
+static_assert(offsetof(QapiCmdrRecordPayload, wordB) == 132);
+static_assert(offsetof(QapiCmdrRecordPayload, valueA) == 136);
+static_assert(offsetof(QapiCmdrRecordPayload, valueB) == 140);
+static_assert(offsetof(QapiCmdrRecordPayload, addressText) == 144);
+static_assert(offsetof(QapiCmdrRecordPayload, numberD) == 192);
+static_assert(offsetof(QapiCmdrRecordPayload, serverAddressText) == 212);
+static_assert(sizeof(QapiCmdrRecordPayload) == 260);
+
+}  // namespace qapi

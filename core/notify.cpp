@@ -16,7 +16,7 @@ int postToWindow(QWindow window, NotifyCode code, intptr_t param) {
 
 void postStatus(QWindow window, NotifyCode code, int32_t state, const char *statusText) {
     if (window == 0) return;
-    auto *payload = static_cast<StatusPayload *>(cutScratch(sizeof(StatusPayload)));
+    auto *payload = cutScratchFor<StatusPayload>();
     payload->state = state;
     payload->statusText = statusText;
     postToWindow(window, code, reinterpret_cast<intptr_t>(payload));

@@ -19,6 +19,13 @@ void *cutScratch(size_t sizeInBytes) {
     return &arena.words[start];
 }
 
+void *cutScratchAligned(size_t sizeInBytes, size_t alignment) {
+    if (alignment <= 4) return cutScratch(sizeInBytes);
+    uintptr_t at = reinterpret_cast<uintptr_t>(cutScratch(sizeInBytes + alignment - 4));
+    at = (at + alignment - 1) & ~static_cast<uintptr_t>(alignment - 1);
+    return reinterpret_cast<void *>(at);
+}
+
 char *cutTextBlock() { return static_cast<char *>(cutScratch(kTextBlockSize)); }
 
 }  // namespace qapi

@@ -24,5 +24,14 @@ ScratchArena &scratchArena();
 void *cutScratch(size_t sizeInBytes);
 // The 128-byte block of every text payload and text line.
 char *cutTextBlock();
+// A block for a payload record that holds pointers: arena blocks start on
+// 4-byte boundaries, which is enough on a 32-bit build (exactly cutScratch
+// there); a 64-bit build cuts the slack and aligns inside the block.
+void *cutScratchAligned(size_t sizeInBytes, size_t alignment);
+
+template <class T>
+T *cutScratchFor(size_t sizeInBytes = sizeof(T)) {
+    return static_cast<T *>(cutScratchAligned(sizeInBytes, alignof(T)));
+}
 
 }  // namespace qapi

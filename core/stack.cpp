@@ -1,6 +1,7 @@
 // Start and stop of the library.
 #include "core/stack.h"
 
+#include "cmdr/feed.h"
 #include "adjunct/link.h"
 #include "platform/socket.h"
 #include "qapi.h"
@@ -16,13 +17,14 @@ namespace {
 
 void tickCallback() { runTick(); }
 
-// Frees every handle and closes the station endpoint.  Nothing is sent.
+// Frees every handle and closes every socket.  Nothing is sent.
 void releaseEveryHandle() {
     StackState &s = stack();
     if (s.stationOpen) {
         closeEndpoint(s.stationEndpoint);
         s.stationOpen = false;
     }
+    releaseEveryFeed(s.registry);
     releaseAdjunctLinks();
     s.registry = HandleRegistry{};
 }

@@ -3,6 +3,7 @@
 // supervision of the station clients, the call-record feeds, the adjunct
 // links.
 #include "adjunct/link.h"
+#include "cmdr/feed.h"
 #include "core/framing.h"
 #include "core/stack.h"
 
@@ -20,7 +21,10 @@ void runTick() {
     if (s.stationOpen) {
         pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, kStationSink);
     }
-    // Adjunct links last, whether or not the station endpoint is open.
+    // Feeds and adjunct links tick whether or not the station endpoint is open.
+    for (CmdrFeed *feed : s.registry.feeds) {
+        if (feed) cmdrTick(*feed);
+    }
     for (AdjunctLink *link : s.registry.links) {
         if (link) adjunctTick(*link);
     }

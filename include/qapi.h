@@ -72,6 +72,64 @@ QAPI_EXPORT int QAPI_Stack_initialize(uint32_t port);
 /* Stops the library: frees every handle and closes every socket. */
 QAPI_EXPORT void QAPI_Stack_release(void);
 
+/* ---- Call-record feed ---------------------------------------------------- */
+
+/* Texts of a call record (at offset 32 of QapiCmdrRecordPayload): the three
+ * dial-code texts of most kinds, or one text of up to 95 characters for
+ * kinds 1 and 2.  Every text is NUL-terminated. */
+typedef union QapiCmdrTexts {
+    struct {
+        char textA[32];
+        char textB[32];
+        char textC[32];
+    } dial;
+    char text[96];
+} QapiCmdrTexts;
+
+/* Payload of QAPI_NOTIFY_CMDR_RECORD: one decoded call record, 260 bytes.
+ * Fields that the record's kind does not fill are 0 (numbers -1). */
+typedef struct QapiCmdrRecordPayload {
+    uint8_t kindLetter;        /*   0: 'A' + kind (0..63)                     */
+    uint8_t reserved1;         /*   1                                         */
+    uint16_t second;           /*   2                                         */
+    uint16_t minute;           /*   4                                         */
+    uint16_t hour;             /*   6                                         */
+    uint16_t day;              /*   8                                         */
+    uint16_t month;            /*  10                                         */
+    uint16_t year;             /*  12: 2000 to 2063                           */
+    uint16_t reserved2;        /*  14                                         */
+    uint32_t duration;         /*  16                                         */
+    int32_t numberA;           /*  20: or -1                                  */
+    int32_t numberB;           /*  24: or -1                                  */
+    int32_t numberC;           /*  28: or -1                                  */
+    QapiCmdrTexts texts;       /*  32                                         */
+    uint32_t wordA;            /* 128                                         */
+    uint32_t wordB;            /* 132                                         */
+    uint32_t valueA;           /* 136                                         */
+    uint32_t valueB;           /* 140                                         */
+    char addressText[48];      /* 144: the record's IPv4 address, dotted      */
+    uint32_t numberD;          /* 192                                         */
+    uint8_t reserved3[16];     /* 196                                         */
+    char serverAddressText[48]; /* 212: the feed's server, IPv4 or IPv6 text  */
+} QapiCmdrRecordPayload;
+
+/* Feed states in the QapiStatusPayload of QAPI_NOTIFY_CMDR_STATUS. */
+#define QAPI_CMDR_RUNNING 1
+#define QAPI_CMDR_FAILED 2
+
+/*
+ * Opens a feed of call records from the server at host (a name or a numeric
+ * IPv4 or IPv6 address) and port (low 16 bits).  Every record arrives at
+ * window as QAPI_NOTIFY_CMDR_RECORD; a failure of the connection arrives once
+ * as QAPI_NOTIFY_CMDR_STATUS, after which the feed does nothing until it is
+ * stopped.  Returns the feed, or NULL when the connection cannot be made,
+ * 32 feeds are open, window is 0, host is NULL or the library is not
+ * initialised.
+ */
+QAPI_EXPORT QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port);
+
+/* Closes and frees a feed.  Returns 0, or 1 when the handle is not a live feed. */
+QAPI_EXPORT int QAPI_Cmdr_stop(QapiHandle feed);
 /* ---- Routing adjunct ---------------------------------------------------
  * A link over which the call server asks where a call is to be routed.  The
  * link reports QAPI_NOTIFY_ADJUNCT_STATUS when it comes up (the server's first

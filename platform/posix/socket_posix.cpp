@@ -1,7 +1,8 @@
-// POSIX flavour of the socket shim.  Linux needs three corrections to behave
+// POSIX flavour of the socket shim.  Linux needs four corrections to behave
 // as the endpoints promise: truncated datagrams are detected with MSG_TRUNC
 // (Linux would deliver them cut short), sends use MSG_NOSIGNAL (a reset stream
-// must not raise SIGPIPE), and "would block" is EAGAIN or EWOULDBLOCK.
+// must not raise SIGPIPE), "would block" is EAGAIN or EWOULDBLOCK, and a
+// stream reset after an orderly close is reported as an error.
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -47,7 +48,16 @@ long receiveDatagram(SocketHandle s, void *buffer, size_t capacity) {
 }
 
 long receiveStream(SocketHandle s, void *buffer, size_t capacity) {
-    return receiveMapped(::recv(s, buffer, capacity, 0));
+    const long n = receiveMapped(::recv(s, buffer, capacity, 0));
+    if (n != 0 || capacity == 0) return n;
+    // After the peer's orderly close Linux keeps reading 0 even once the peer
+    // has reset the connection (as it does when we send to it again); the
+    // pending socket error tells the reset apart, as other socket libraries
+    // report it: a failed receive.
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) return kReceiveError;
+    return 0;
 }
 
 long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to,

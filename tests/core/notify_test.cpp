@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/notify.h"
+#include "core/scratch.h"
 #include "support/test_support.h"
 
 namespace qapi {
@@ -35,6 +36,18 @@ TEST(Notify, StatusGoesToTheWindowOnlyWithStateAndText) {
     EXPECT_EQ(got[0].wParam, static_cast<uintptr_t>(QAPI_NOTIFY_ADJUNCT_STATUS));
     EXPECT_EQ(p->state, 3);
     EXPECT_EQ(p->statusText, kText);
+    qmsgDestroyWindow(w);
+}
+
+TEST(Notify, StatusPayloadIsAlignedForItsPointerWhereverTheArenaStands) {
+    const QWindow w = qmsgCreateWindow();
+    for (size_t shift = 0; shift < 2; ++shift) {
+        cutScratch(4 * shift);  // leave the arena on each 4-byte phase
+        postStatus(w, QAPI_NOTIFY_CMDR_STATUS, 2, "x");
+        const auto got = test::drainMessages();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(static_cast<uintptr_t>(got[0].lParam) % alignof(StatusPayload), 0u);
+    }
     qmsgDestroyWindow(w);
 }
 

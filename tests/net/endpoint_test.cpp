@@ -143,6 +143,24 @@ TEST(Endpoint, StreamReadsDataThenZeroAfterAnOrderlyCloseAndSurvivesAReset) {
     closeEndpoint(e);
 }
 
+TEST(Endpoint, AStreamClosedInOrderReadsZeroUntilASendProvokesTheResetThenFails) {
+    TestSocket listener(SOCK_STREAM);
+    Endpoint e{};
+    ASSERT_EQ(openStream(e, "127.0.0.1", listener.port), kOpened);
+    const int server = accept(listener.fd, nullptr, nullptr);
+    ASSERT_GE(server, 0);
+    close(server);  // orderly close: FIN
+    usleep(1000);
+    uint8_t buf[8];
+    EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 0);  // as an empty queue
+    EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 0);
+    const uint8_t poll = 0x58;
+    EXPECT_EQ(sendBytes(e, &poll, 1), 0);  // the closed peer answers with a reset
+    usleep(1000);
+    EXPECT_EQ(receiveBytes(e, buf, sizeof buf), -1);
+    closeEndpoint(e);
+}
+
 TEST(Endpoint, MulticastJoinsTheGroupAndKnowsThisHostsAddress) {
     ASSERT_TRUE(test::isolatedNetwork());
     Endpoint e{};

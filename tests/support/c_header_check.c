@@ -6,10 +6,17 @@ int qapiCHeaderCheck(void);
 int qapiCHeaderCheck(void) {
     QMessage m;
     QapiStatusPayload p;
-    QapiRouteRequestPayload r;
+    QapiCmdrRecordPayload r;
+    QapiRouteRequestPayload route;
+    QapiHandle (*startFeed)(QWindow, const char *, uint32_t) = QAPI_Cmdr_start;
+    int (*stopFeed)(QapiHandle) = QAPI_Cmdr_stop;
     m.message = QAPI_NOTIFY_MSG;
     p.state = QAPI_NOTIFY_HEARTBEAT;
-    r.handle = QAPI_ADJUNCT_UP;
-    r.textA[0] = '\0';
-    return (int)(m.message + (uint32_t)p.state + r.handle + (uint32_t)sizeof r.textB);
+    r.kindLetter = 'A';
+    r.texts.dial.textA[0] = r.texts.text[95] = r.serverAddressText[0] = 0;
+    route.handle = QAPI_ADJUNCT_UP;
+    route.textA[0] = '\0';
+    return (int)(m.message + (uint32_t)p.state + r.kindLetter + route.handle +
+                 (uint32_t)sizeof route.textB) +
+           (startFeed != 0) + (stopFeed != 0);
 }

@@ -1,0 +1,48 @@
+// The call-record feed: one stream connection to the call server per feed.
+// The feed polls with a single byte, reads every whole 154-byte record that
+// has arrived, and hands each to the record decoder, which posts it to the
+// feed's window.  A feed never reconnects: when its connection fails it says
+// so once and then does nothing until the application stops it.
+#pragma once
+
+#include <cstdint>
+
+#include "core/registry.h"
+#include "net/endpoint.h"
+#include "qapi.h"
+
+namespace qapi {
+
+enum FeedState : int32_t { kFeedRunning = QAPI_CMDR_RUNNING, kFeedFailed = QAPI_CMDR_FAILED };
+
+inline constexpr uint8_t kPollByte = 0x58;
+
+// The two failure texts; static, valid while the library is loaded.
+inline constexpr char kFeedClosedText[] = "Connection socket closed!";
+inline constexpr char kFeedIncompatibleText[] = "Received record format incompatible!";
+
+struct CmdrFeed {
+    int32_t state;           // FeedState
+    const char *statusText;  // null while running; the failure text after
+    Endpoint endpoint;       // Stream, connected to the server
+    int32_t pollCountdown;   // ticks to the next poll; only silent ticks count
+    int32_t pollCount;       // polls sent since records last arrived
+    QWindow window;          // receives every notification of the feed
+    uint32_t magic;          // kFeedMagic while live
+};
+
+// True iff `handle` stands in the feed table, carries the feed kind word and
+// has a window.  A pointer that is not in the table is never read.
+bool cmdrCheckHandle(const void *handle);
+
+// One tick of work: drain whole records, poll on schedule.
+void cmdrTick(CmdrFeed &feed);
+// Sends the poll byte and sets the countdown to the next poll.
+void cmdrSendPoll(CmdrFeed &feed);
+// Posts the feed's state and status text (NotifyCode 100).
+void cmdrPostStatus(const CmdrFeed &feed);
+
+// Empties every feed slot in slot order, closing and freeing each feed.
+void releaseEveryFeed(HandleRegistry &registry);
+
+}  // namespace qapi

@@ -1,0 +1,320 @@
+// Call-record feeds against a server of the test's own: a TCP listener on
+// 127.0.0.1 or ::1 whose connections the test accepts on its own thread.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "cmdr/feed.h"
+#include "cmdr/record.h"
+#include "cmdr/wire_record.h"
+#include "core/stack.h"
+#include "support/test_support.h"
+
+namespace qapi {
+namespace {
+
+using test::runTicks;
+using test::WireRecord;
+
+constexpr int kWaitMs = 10000;  // bounded, and generous for a loaded machine
+
+bool waitReadable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, kWaitMs) == 1;
+}
+
+std::vector<uint8_t> validRecord(int32_t numberA) {
+    WireRecord r(0);
+    r.u32(rec::kNumberA, static_cast<uint32_t>(numberA));
+    const auto &b = r.sealed();
+    return {b.begin(), b.end()};
+}
+
+// The server side of one feed.
+struct FeedPeer {
+    test::TestSocket listener;
+    int conn = -1;
+
+    explicit FeedPeer(bool ipv6 = false) : listener(SOCK_STREAM, ipv6) {}
+    ~FeedPeer() {
+        if (conn >= 0) close(conn);
+    }
+    CmdrFeed *start(QWindow window, const char *host) {
+        auto *feed = static_cast<CmdrFeed *>(QAPI_Cmdr_start(window, host, listener.port));
+        if (feed) {
+            if (conn >= 0) close(conn);
+            conn = accept(listener.fd, nullptr, nullptr);
+        }
+        return feed;
+    }
+    // Sends in one piece and waits until the feed can read it.
+    void send(const std::vector<uint8_t> &bytes, const CmdrFeed &feed) const {
+        ASSERT_EQ(::send(conn, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+        ASSERT_TRUE(waitReadable(feed.endpoint.socket));
+    }
+    // Reads exactly `count` poll bytes and checks that no more are waiting.
+    void expectPolls(int count) const {
+        for (int i = 0; i < count; ++i) {
+            uint8_t b = 0;
+            ASSERT_TRUE(waitReadable(conn)) << "poll " << i + 1 << " of " << count;
+            ASSERT_EQ(recv(conn, &b, 1, 0), 1);
+            EXPECT_EQ(b, kPollByte);
+        }
+        uint8_t extra;
+        EXPECT_EQ(recv(conn, &extra, 1, MSG_DONTWAIT), -1) << "an unexpected poll";
+    }
+    // Reads until the feed closes its end: the number of poll bytes that came
+    // first, or -1 when the connection stays open.
+    int pollsUntilClose() const {
+        int polls = 0;
+        for (;;) {
+            uint8_t b;
+            if (!waitReadable(conn)) return -1;
+            const ssize_t n = recv(conn, &b, 1, 0);
+            if (n <= 0) return n == 0 || errno == ECONNRESET ? polls : -1;
+            EXPECT_EQ(b, kPollByte);
+            ++polls;
+        }
+    }
+};
+
+class CmdrFeedTest : public test::ManualClockTest {
+protected:
+    QWindow window = 0;
+    void SetUp() override {
+        test::ManualClockTest::SetUp();
+        ASSERT_EQ(QAPI_Stack_initialize(4100), 0);
+        window = qmsgCreateWindow();
+    }
+    void TearDown() override {
+        QAPI_Stack_release();
+        qmsgDestroyWindow(window);
+        test::drainMessages();
+        test::ManualClockTest::TearDown();
+    }
+    static void expectFailure(const QMessage &m, QWindow w, const char *text) {
+        EXPECT_EQ(m.window, w);
+        EXPECT_EQ(m.message, QAPI_NOTIFY_MSG);
+        ASSERT_EQ(m.wParam, static_cast<uintptr_t>(QAPI_NOTIFY_CMDR_STATUS));
+        const auto *p = reinterpret_cast<const QapiStatusPayload *>(m.lParam);
+        EXPECT_EQ(p->state, QAPI_CMDR_FAILED);
+        EXPECT_STREQ(p->statusText, text);
+    }
+    static const QapiCmdrRecordPayload &recordOf(const QMessage &m) {
+        EXPECT_EQ(m.wParam, static_cast<uintptr_t>(QAPI_NOTIFY_CMDR_RECORD));
+        return *reinterpret_cast<const QapiCmdrRecordPayload *>(m.lParam);
+    }
+};
+
+struct Server {
+    bool ipv6;
+    const char *host;
+};
+
+class CmdrFeedOverFamilies : public CmdrFeedTest, public testing::WithParamInterface<Server> {};
+
+TEST_P(CmdrFeedOverFamilies, DrainsWaitingRecordsInStreamOrderThenPollsOnce) {
+    FeedPeer peer(GetParam().ipv6);
+    CmdrFeed *feed = peer.start(window, GetParam().host);
+    ASSERT_NE(feed, nullptr);
+    EXPECT_EQ(feed->state, kFeedRunning);
+    peer.expectPolls(0);  // nothing is sent at start
+    runTicks(1);
+    peer.expectPolls(1);
+    runTicks(10);
+    peer.expectPolls(0);
+
+    std::vector<uint8_t> three;
+    for (int32_t n : {1, 2, 3}) {
+        const auto r = validRecord(n);
+        three.insert(three.end(), r.begin(), r.end());
+    }
+    peer.send(three, *feed);
+    runTicks(1);
+    const auto got = test::drainMessages();
+    ASSERT_EQ(got.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(got[i].window, window);
+        const auto &p = recordOf(got[i]);
+        EXPECT_EQ(p.numberA, i + 1);
+        EXPECT_EQ(p.kindLetter, 'A');
+        EXPECT_STREQ(p.serverAddressText, GetParam().host);
+    }
+    peer.expectPolls(1);
+    EXPECT_EQ(feed->pollCount, 1);
+
+    // The schedule starts again: the next poll is 50 silent ticks later.
+    runTicks(49);
+    peer.expectPolls(0);
+    runTicks(1);
+    peer.expectPolls(1);
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
+    EXPECT_EQ(peer.pollsUntilClose(), 0);
+    EXPECT_TRUE(test::drainMessages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Loopback, CmdrFeedOverFamilies,
+                         testing::Values(Server{false, "127.0.0.1"}, Server{true, "::1"}),
+                         [](const testing::TestParamInfo<Server> &i) {
+                             return std::string(i.param.ipv6 ? "Ipv6" : "Ipv4");
+                         });
+
+TEST_F(CmdrFeedTest, ASilentFeedPollsOnTheBackOffSchedule) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    std::vector<uint32_t> pollTicks;
+    for (uint32_t tick = 1; tick <= 9701; ++tick) {
+        const int32_t before = feed->pollCount;
+        runTicks(1);
+        if (feed->pollCount != before) pollTicks.push_back(tick);
+    }
+    EXPECT_EQ(pollTicks, (std::vector<uint32_t>{1, 51, 101, 201, 301, 501, 701, 3701, 6701, 9701}));
+    peer.expectPolls(10);
+    EXPECT_TRUE(test::drainMessages().empty());
+}
+
+TEST_F(CmdrFeedTest, AnInvalidRecordPostsTheOnesBeforeItThenFailsWithoutPolling) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    runTicks(1);
+    peer.expectPolls(1);
+    std::vector<uint8_t> bytes = validRecord(7);
+    std::vector<uint8_t> broken = validRecord(8);
+    broken[rec::kMarker] = 0;
+    bytes.insert(bytes.end(), broken.begin(), broken.end());
+    peer.send(bytes, *feed);
+    runTicks(1);
+    auto got = test::drainMessages();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(recordOf(got[0]).numberA, 7);
+    expectFailure(got[1], window, "Received record format incompatible!");
+    EXPECT_EQ(feed->state, kFeedFailed);
+    EXPECT_EQ(feed->endpoint.open, 0);
+    EXPECT_EQ(peer.pollsUntilClose(), 0);  // closed, and no poll came first
+
+    runTicks(100);  // a failed feed does nothing
+    EXPECT_TRUE(test::drainMessages().empty());
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 1);
+}
+
+TEST_F(CmdrFeedTest, APartialRecordEndsTheFeed) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    const std::vector<uint8_t> record = validRecord(1);
+    peer.send(std::vector<uint8_t>(record.begin(), record.begin() + 100), *feed);
+    runTicks(1);
+    const auto got = test::drainMessages();
+    ASSERT_EQ(got.size(), 1u);
+    expectFailure(got[0], window, "Connection socket closed!");
+    EXPECT_EQ(peer.pollsUntilClose(), 0);
+}
+
+TEST_F(CmdrFeedTest, AnOrderlyCloseReadsAsSilenceUntilTheNextPollIsAnsweredWithAReset) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    runTicks(1);
+    peer.expectPolls(1);
+    close(peer.conn);  // every byte read: an orderly close
+    peer.conn = -1;
+    ASSERT_TRUE(waitReadable(feed->endpoint.socket));
+    runTicks(50);
+    EXPECT_EQ(feed->state, kFeedRunning);
+    EXPECT_EQ(feed->pollCount, 2);  // the poll of tick 51 went out
+    EXPECT_TRUE(test::drainMessages().empty());
+    usleep(2000);  // the closed peer's reset to that poll crosses loopback
+    runTicks(1);
+    const auto got = test::drainMessages();
+    ASSERT_EQ(got.size(), 1u);
+    expectFailure(got[0], window, "Connection socket closed!");
+}
+
+TEST_F(CmdrFeedTest, AResetConnectionEndsTheFeed) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    linger hard{1, 0};
+    setsockopt(peer.conn, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(peer.conn);
+    peer.conn = -1;
+    ASSERT_TRUE(waitReadable(feed->endpoint.socket));
+    runTicks(1);
+    const auto got = test::drainMessages();
+    ASSERT_EQ(got.size(), 1u);
+    expectFailure(got[0], window, "Connection socket closed!");
+    EXPECT_EQ(feed->statusText, kFeedClosedText);  // kept until the feed is stopped
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
+}
+
+TEST_F(CmdrFeedTest, StartRefusesWhatCouldNotWorkAndStopRefusesWhatIsNotALiveFeed) {
+    FeedPeer peer;
+    EXPECT_EQ(QAPI_Cmdr_start(0, "127.0.0.1", peer.listener.port), nullptr);
+    EXPECT_EQ(QAPI_Cmdr_start(window, nullptr, peer.listener.port), nullptr);
+    EXPECT_EQ(QAPI_Cmdr_start(window, "no-such-host.invalid", 80), nullptr);
+    int closedPort;
+    {
+        test::TestSocket probe(SOCK_STREAM);
+        closedPort = probe.port;
+    }
+    EXPECT_EQ(QAPI_Cmdr_start(window, "127.0.0.1", static_cast<uint32_t>(closedPort) | 0x10000), nullptr);
+    for (CmdrFeed *slot : stack().registry.feeds) EXPECT_EQ(slot, nullptr);
+
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    EXPECT_EQ(QAPI_Cmdr_stop(nullptr), 1);
+    CmdrFeed foreign = *feed;  // right kind word, but not in the table
+    EXPECT_EQ(QAPI_Cmdr_stop(&foreign), 1);
+    feed->magic = kLinkMagic;
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 1);
+    feed->magic = kFeedMagic;
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 1);
+
+    QAPI_Stack_release();  // a released library starts no feed
+    EXPECT_EQ(QAPI_Cmdr_start(window, "127.0.0.1", peer.listener.port), nullptr);
+}
+
+TEST_F(CmdrFeedTest, ThirtyTwoFeedsAtMostTickedInSlotOrderAndAllFreedByRelease) {
+    std::vector<std::unique_ptr<FeedPeer>> peers;
+    std::vector<CmdrFeed *> feeds;
+    for (size_t i = 0; i < kMaxFeeds; ++i) {
+        peers.push_back(std::make_unique<FeedPeer>());
+        feeds.push_back(peers.back()->start(window, "localhost"));
+        ASSERT_NE(feeds.back(), nullptr) << i;
+        EXPECT_EQ(stack().registry.feeds[i], feeds.back());
+    }
+    FeedPeer extra;
+    EXPECT_EQ(extra.start(window, "127.0.0.1"), nullptr);
+
+    // A freed slot is taken again first; slot 0 is ticked before slot 1.
+    ASSERT_EQ(QAPI_Cmdr_stop(feeds[0]), 0);
+    feeds[0] = peers[0]->start(window, "127.0.0.1");
+    ASSERT_EQ(stack().registry.feeds[0], feeds[0]);
+    peers[1]->send(validRecord(1), *feeds[1]);
+    peers[0]->send(validRecord(0), *feeds[0]);
+    runTicks(1);
+    const auto got = test::drainMessages();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(recordOf(got[0]).numberA, 0);
+    EXPECT_EQ(recordOf(got[1]).numberA, 1);
+
+    QAPI_Stack_release();
+    for (auto &peer : peers) EXPECT_EQ(peer->pollsUntilClose(), 1);
+    for (CmdrFeed *slot : stack().registry.feeds) EXPECT_EQ(slot, nullptr);
+    ASSERT_EQ(QAPI_Stack_initialize(4100), 0);
+    EXPECT_EQ(QAPI_Cmdr_stop(feeds[1]), 1);
+}
+
+}  // namespace
+}  // namespace qapi
