@@ -3,6 +3,7 @@
 
 #include "platform/socket.h"
 #include "qapi.h"
+#include "station/client.h"
 
 namespace qapi {
 
@@ -18,6 +19,7 @@ void tickCallback() { runTick(); }
 // Frees every handle and closes the station endpoint.  Nothing is sent.
 void releaseEveryHandle() {
     StackState &s = stack();
+    releaseAllClients();
     if (s.stationOpen) {
         closeEndpoint(s.stationEndpoint);
         s.stationOpen = false;

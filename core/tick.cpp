@@ -4,12 +4,22 @@
 // links.
 #include "core/framing.h"
 #include "core/stack.h"
+#include "station/client.h"
+#include "station/dispatch.h"
+#include "station/supervise.h"
 
 namespace qapi {
 namespace {
 
-// Station records go nowhere until station clients can take them.
-constexpr StationRecordSink kStationSink{nullptr, nullptr, nullptr};
+// A record addressed to this host reaches every live client, in slot order;
+// each client decides from the record whether it is its own.
+void toEveryClient(const uint8_t *record, size_t length) {
+    for (StationClient *client : stack().registry.clients) {
+        if (client) handleStationRecord(*client, record, length);
+    }
+}
+
+constexpr StationRecordSink kStationSink{toEveryClient, nullptr, nullptr};
 
 }  // namespace
 
@@ -18,6 +28,9 @@ void runTick() {
     ++s.stackTick;
     if (s.stationOpen) {
         pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, kStationSink);
+        for (StationClient *client : s.registry.clients) {
+            if (client) superviseClient(*client);
+        }
     }
 }
 

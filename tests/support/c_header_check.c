@@ -6,7 +6,16 @@ int qapiCHeaderCheck(void);
 int qapiCHeaderCheck(void) {
     QMessage m;
     QapiStatusPayload p;
+    QapiStatusSnapshot s;
+    QapiLineList l;
+    QapiHandle (*start)(QWindow, int32_t) = QAPI_Client_start;
+    QapiHandle (*startThread)(QThreadId, int32_t) = QAPI_Client_start_Thread;
+    int (*stop)(QapiHandle) = QAPI_Client_stop;
     m.message = QAPI_NOTIFY_MSG;
     p.state = QAPI_NOTIFY_HEARTBEAT;
-    return (int)(m.message + (uint32_t)p.state);
+    s.regState = QAPI_REG_REGISTERED;
+    s.canAnswer = 1;
+    l.lines[QAPI_LINE_LIST_SLOTS - 1] = 0;
+    return (int)(m.message + (uint32_t)p.state + (uint32_t)s.regState + s.canAnswer) +
+           (l.lines[QAPI_LINE_LIST_SLOTS - 1] == 0) + (start != 0) + (startThread != 0) + (stop != 0);
 }
