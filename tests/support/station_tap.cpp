@@ -32,6 +32,12 @@ uint64_t udpDatagramsSent() {
     return 0;
 }
 
+::testing::AssertionResult stationDatagramWaiting() {
+    pollfd p{stack().stationEndpoint.socket, POLLIN, 0};
+    if (poll(&p, 1, 5000) == 1) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no datagram reached the station endpoint";
+}
+
 StationTap::StationTap() : socket_(SOCK_DGRAM), seen_(udpDatagramsSent()) {
     sockaddr_in &to = stack().stationEndpoint.groupAddress;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

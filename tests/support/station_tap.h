@@ -17,6 +17,10 @@ uint64_t udpDatagramsSent();
 
 using Datagram = std::vector<uint8_t>;
 
+// Waits (bounded) until a datagram waits on the library's station endpoint,
+// so that the next tick reads it.
+::testing::AssertionResult stationDatagramWaiting();
+
 class StationTap {
 public:
     // The station endpoint must be open (a client started).
