@@ -52,11 +52,14 @@ struct ScriptedServer {
 
 class ServerPeer : public test::StationTest {
 protected:
-    // One tick, then what the server received during it.
+    // Notes what the server received since the last look as sent on this tick.
+    void settle() {
+        for (Datagram &d : server->settle()) wire.emplace_back(now, std::move(d));
+    }
     void tick() {
         ++now;
         test::runTicks(1);
-        for (Datagram &d : server->settle()) wire.emplace_back(now, std::move(d));
+        settle();
     }
     void runUntil(int t) {
         while (now < t) tick();
@@ -105,7 +108,7 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
 
     // A queued request goes at once and every 20 ticks until acknowledged.
     ASSERT_TRUE(sendFeatureKey(*c, 160));
-    for (Datagram &d : server->settle()) wire.emplace_back(now, std::move(d));
+    settle();
     runUntil(130);
     EXPECT_EQ(ticksOf(kFeatureKeyType, 160), (std::vector<int>{62, 82, 102}));
     EXPECT_EQ(wire[2].second.size(), 12u);
@@ -127,7 +130,7 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
 
     // Answering: the key is acknowledged at once and the call connects.
     ASSERT_TRUE(sendFeatureKey(*c, kAnswerKey));
-    for (Datagram &d : server->settle()) wire.emplace_back(now, std::move(d));
+    settle();
     tick();
     posted = snapshots();
     ASSERT_EQ(posted.size(), 1u);
