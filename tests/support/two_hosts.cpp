@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -18,9 +20,13 @@ constexpr const char *kGroup = "224.3.3.3";
 constexpr const char *kServerAddress = "10.77.0.2";
 constexpr auto kWaitLimit = std::chrono::seconds(10);
 
-bool sh(const std::string &command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
 }  // namespace
+
+bool ServerHost::sh(const std::string &command) {
+    if (std::system((command + " >/dev/null 2>&1").c_str()) == 0) return true;
+    if (failure_.empty()) failure_ = "\"" + command + "\" failed";
+    return false;
+}
 
 ServerHost::ServerHost(uint16_t port, Script script) : port_(port), script_(std::move(script)) {
     if (pipe(wakePipe_) != 0 || !sh("ip link add qtlib type veth peer name qtsrv")) {
@@ -61,7 +67,8 @@ ServerHost::~ServerHost() {
 
 ::testing::AssertionResult ServerHost::ready() const {
     if (phase_ == Phase::ready) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the server host could not be set up (needs root and iproute2)";
+    return ::testing::AssertionFailure() << "the server host could not be set up (needs root and iproute2): "
+                                         << failure_;
 }
 
 bool ServerHost::setUpServerSide() {
@@ -69,6 +76,7 @@ bool ServerHost::setUpServerSide() {
         !sh("ip link set qtsrv up") || !sh("ip route add 224.0.0.0/4 dev qtsrv")) {
         return false;
     }
+    failure_ = "the server socket could not be set up";
     socket_ = socket(AF_INET, SOCK_DGRAM, 0);
     if (socket_ < 0) return false;
     sockaddr_in any{};
@@ -78,17 +86,18 @@ bool ServerHost::setUpServerSide() {
     inet_pton(AF_INET, kGroup, &membership.imr_multiaddr);
     inet_pton(AF_INET, kServerAddress, &membership.imr_interface);
     const int off = 0;
-    return bind(socket_, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0 &&
-           setsockopt(socket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0 &&
-           setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_IF, &membership.imr_interface,
-                      sizeof membership.imr_interface) == 0 &&
-           setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off) == 0;
+    const bool ok = bind(socket_, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0 &&
+                    setsockopt(socket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0 &&
+                    setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off) == 0;
+    if (ok) failure_.clear();
+    return ok;
 }
 
 void ServerHost::serve() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (unshare(CLONE_NEWNET) != 0) {
+            failure_ = "unshare: " + std::string(std::strerror(errno));
             phase_ = Phase::failed;
             changed_.notify_all();
             return;

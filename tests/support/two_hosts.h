@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -46,6 +47,7 @@ public:
 
 private:
     enum class Phase { starting, unshared, linked, ready, failed };
+    bool sh(const std::string &command);  // runs an ip command; notes the first failure
     void serve();
     bool setUpServerSide();
     void wake();
@@ -67,6 +69,7 @@ private:
     uint64_t received_ = 0;     // datagrams the server received
     std::vector<Datagram> log_; // received since the last settle
     std::vector<uint8_t> answers_;
+    std::string failure_;
 };
 
 }  // namespace qapi::test
