@@ -15,8 +15,8 @@ namespace qapi {
 
 // Every datagram on the link starts with 00, type, u16 length of what follows.
 inline constexpr size_t kAdjunctHeaderSize = 4;
-inline constexpr uint8_t kKeepAliveType = 0x01;
-inline constexpr uint8_t kKeepAliveReplyType = 0x81;
+inline constexpr uint8_t kAdjunctKeepAliveType = 0x01;
+inline constexpr uint8_t kAdjunctKeepAliveReplyType = 0x81;
 inline constexpr uint8_t kRouteRequestType = 0x41;
 inline constexpr uint8_t kRouteResponseType = 0xC1;
 

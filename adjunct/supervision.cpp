@@ -39,7 +39,7 @@ void handleDatagram(AdjunctLink &link, const uint8_t *data, size_t size) {
     case kRouteRequestType:
         adjunctOnRouteRequest(link, data + kAdjunctHeaderSize, size - kAdjunctHeaderSize);
         break;
-    case kKeepAliveReplyType:
+    case kAdjunctKeepAliveReplyType:
         onKeepAliveReply(link);
         break;
     default:
@@ -50,7 +50,7 @@ void handleDatagram(AdjunctLink &link, const uint8_t *data, size_t size) {
 }  // namespace
 
 void adjunctSendKeepAlive(AdjunctLink &link) {
-    static constexpr uint8_t kKeepAlive[kAdjunctHeaderSize] = {0, kKeepAliveType, 0, 0};
+    static constexpr uint8_t kKeepAlive[kAdjunctHeaderSize] = {0, kAdjunctKeepAliveType, 0, 0};
     (void)sendBytes(link.endpoint, kKeepAlive, sizeof kKeepAlive);
     ++link.unansweredKeepAlives;
     // 10 ticks after the first unanswered keep-alive, 20 after the second...

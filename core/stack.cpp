@@ -5,6 +5,7 @@
 #include "adjunct/link.h"
 #include "platform/socket.h"
 #include "qapi.h"
+#include "station/client.h"
 
 namespace qapi {
 
@@ -20,6 +21,7 @@ void tickCallback() { runTick(); }
 // Frees every handle and closes every socket.  Nothing is sent.
 void releaseEveryHandle() {
     StackState &s = stack();
+    releaseAllClients();
     if (s.stationOpen) {
         closeEndpoint(s.stationEndpoint);
         s.stationOpen = false;

@@ -6,12 +6,22 @@
 #include "cmdr/feed.h"
 #include "core/framing.h"
 #include "core/stack.h"
+#include "station/client.h"
+#include "station/dispatch.h"
+#include "station/supervise.h"
 
 namespace qapi {
 namespace {
 
-// Station records go nowhere until station clients can take them.
-constexpr StationRecordSink kStationSink{nullptr, nullptr, nullptr};
+// A record addressed to this host reaches every live client, in slot order;
+// each client decides from the record whether it is its own.
+void toEveryClient(const uint8_t *record, size_t length) {
+    for (StationClient *client : stack().registry.clients) {
+        if (client) handleStationRecord(*client, record, length);
+    }
+}
+
+constexpr StationRecordSink kStationSink{toEveryClient, nullptr, nullptr};
 
 }  // namespace
 
@@ -20,6 +30,9 @@ void runTick() {
     ++s.stackTick;
     if (s.stationOpen) {
         pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, kStationSink);
+        for (StationClient *client : s.registry.clients) {
+            if (client) superviseClient(*client);
+        }
     }
     // Feeds and adjunct links tick whether or not the station endpoint is open.
     for (CmdrFeed *feed : s.registry.feeds) {

@@ -72,6 +72,84 @@ QAPI_EXPORT int QAPI_Stack_initialize(uint32_t port);
 /* Stops the library: frees every handle and closes every socket. */
 QAPI_EXPORT void QAPI_Stack_release(void);
 
+/* ------------------------------------------------------------------------
+ * Station clients
+ *
+ * A station client registers one telephone station with the call server,
+ * keeps it registered and reports what happens to it.  Its notifications go
+ * to the window or the thread given at its start.
+ * ---------------------------------------------------------------------- */
+
+/* QapiStatusSnapshot.regState */
+typedef enum QapiRegState {
+    QAPI_REG_REGISTERING = 0,
+    QAPI_REG_REGISTERED = 1,
+    QAPI_REG_FAILED = 2
+} QapiRegState;
+
+/*
+ * Payload of QAPI_NOTIFY_SNAPSHOT: the station's status as it stood when the
+ * notification was posted.  The permission bytes (canNewcall to canPickup)
+ * are 0 or 1 and say which operations the station allows now.  In a 32-bit
+ * build the record is 64 bytes with the offsets given; in a 64-bit build
+ * statusText widens to 8 bytes and the later fields move with it.
+ */
+typedef struct QapiStatusSnapshot {
+    int32_t regState;        /*  0: QapiRegState                                */
+    const char *statusText;  /*  4: static text owned by the library, or NULL    */
+    uint8_t callState;       /*  8: station call state                           */
+    uint8_t reserved1[3];    /*  9: always 0                                     */
+    int32_t eventValue;      /* 12: value of the last value event of this state  */
+    int32_t infoValue;       /* 16: last information value                       */
+    uint8_t canNewcall;      /* 20 */
+    uint8_t canDigits;       /* 21 */
+    uint8_t isAlerting;      /* 22: 1 while the station rings                    */
+    uint8_t canAnswer;       /* 23 */
+    uint8_t canClear;        /* 24 */
+    uint8_t canHold;         /* 25 */
+    uint8_t canRetrieve;     /* 26 */
+    uint8_t canCallback;     /* 27 */
+    uint8_t canSuspend;      /* 28 */
+    uint8_t canConference;   /* 29 */
+    uint8_t canTransfer;     /* 30 */
+    uint8_t canRecordStart;  /* 31 */
+    uint8_t canRecordStop;   /* 32 */
+    uint8_t canMailbox;      /* 33 */
+    uint8_t canPickup;       /* 34 */
+    uint8_t indicator1;      /* 35: station indicators                           */
+    uint8_t indicator2;      /* 36 */
+    uint8_t indicator3;      /* 37 */
+    uint8_t reserved2[2];    /* 38: always 0                                     */
+    int32_t stationId;       /* 40 */
+    int32_t regValues[4];    /* 44: from the registration, not interpreted       */
+    int16_t regShort;        /* 60: from the registration, not interpreted       */
+    uint8_t reserved3[2];    /* 62: always 0                                     */
+} QapiStatusSnapshot;
+
+/*
+ * Payload of QAPI_NOTIFY_CALL_LIST and QAPI_NOTIFY_PARK_LIST: the lines of
+ * the list in order, then NULL (every slot after the last line is NULL).
+ * Each line is a NUL-terminated text in a 128-byte block.
+ */
+#define QAPI_LINE_LIST_SLOTS 33
+typedef struct QapiLineList {
+    const char *lines[QAPI_LINE_LIST_SLOTS];
+} QapiLineList;
+
+/*
+ * Starts a station client whose notifications go to `window`
+ * (QAPI_Client_start) or to thread `threadId` as thread messages
+ * (QAPI_Client_start_Thread).  stationId -1 takes the identifier of the
+ * server's registration reply.  Returns the handle, or NULL when the target
+ * is 0, a live client has the same station identifier, 512 clients are
+ * live, or the station endpoint cannot be opened.  Registration starts with
+ * the next tick.
+ */
+QAPI_EXPORT QapiHandle QAPI_Client_start(QWindow window, int32_t stationId);
+QAPI_EXPORT QapiHandle QAPI_Client_start_Thread(QThreadId threadId, int32_t stationId);
+
+/* Stops a station client; nothing is sent to the server.  0, or 1 for a handle that is not a live client. */
+QAPI_EXPORT int QAPI_Client_stop(QapiHandle handle);
 /* ---- Call-record feed ---------------------------------------------------- */
 
 /* Texts of a call record (at offset 32 of QapiCmdrRecordPayload): the three

@@ -1,0 +1,102 @@
+#include "station/call_table.h"
+
+#include <cstring>
+
+#include "core/notify.h"
+#include "core/scratch.h"
+#include "station/client.h"
+
+namespace qapi {
+namespace {
+
+constexpr size_t kLabelLength = 15;
+
+// The label of a kept state, null for a state that is not kept.
+const char *stateLabel(uint8_t state) {
+    switch (state) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+        return "Routing        ";
+    case 5:
+        return "Seized         ";
+    case 6:
+        return "Routed         ";
+    case 7:
+        return "Active         ";
+    case 25:
+        return "Camped         ";
+    default:
+        return nullptr;
+    }
+}
+
+bool showsNumber(uint8_t state) { return state == 5 || state == 25; }
+
+// Eight characters, most significant nibble first: 0-9, A-E, and a blank for 15.
+void writeIdentifier(char *out, uint32_t id) {
+    static constexpr char kNibble[] = "0123456789ABCDE ";
+    for (int i = 0; i < 8; ++i) out[i] = kNibble[(id >> (28 - 4 * i)) & 0xF];
+}
+
+void writeLine(char *line, const CallEntry &entry, const char *label) {
+    std::memset(line, ' ', kCallLineLength);
+    if (showsNumber(entry.state)) {
+        unsigned n = entry.number % 10000u;
+        for (int i = 3; i >= 0; --i, n /= 10) line[i] = static_cast<char>('0' + n % 10);
+    }
+    writeIdentifier(line + 5, entry.firstId);
+    writeIdentifier(line + 14, entry.secondId);
+    std::memcpy(line + 22, label, kLabelLength);
+    line[kCallLineLength] = '\0';
+}
+
+CallEntry *findInUse(StationClient &client, uint16_t number) {
+    for (CallEntry &e : client.callTable) {
+        if (e.state != 0 && e.number == number) return &e;
+    }
+    return nullptr;
+}
+
+CallEntry *findFree(StationClient &client) {
+    for (CallEntry &e : client.callTable) {
+        if (e.state == 0) return &e;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const CallEntry *findCall(const StationClient &client, uint16_t number) {
+    return findInUse(const_cast<StationClient &>(client), number);
+}
+
+void updateCallTable(StationClient &client, const CallEntry &entry) {
+    CallEntry *slot = findInUse(client, entry.number);
+    if (!slot) {
+        if (entry.firstId == kNoCallId && entry.secondId == kNoCallId) return;
+        slot = findFree(client);
+        if (!slot) return;
+    }
+    *slot = entry;
+    postNotify(client.target, QAPI_NOTIFY_CALL_LIST, reinterpret_cast<intptr_t>(renderCallList(client)));
+}
+
+QapiLineList *renderCallList(StationClient &client) {
+    auto *list = cutScratchFor<QapiLineList>();
+    size_t lines = 0;
+    for (CallEntry &entry : client.callTable) {
+        const char *label = stateLabel(entry.state);
+        if (!label) {
+            entry = CallEntry{};
+            continue;
+        }
+        char *line = cutTextBlock();
+        writeLine(line, entry, label);
+        list->lines[lines++] = line;
+    }
+    return list;
+}
+
+}  // namespace qapi

@@ -1,0 +1,82 @@
+#include "station/request_queue.h"
+
+#include <cstring>
+
+#include "core/framing.h"
+#include "core/stack.h"
+#include "core/wire.h"
+#include "station/client.h"
+
+namespace qapi {
+namespace {
+
+constexpr int32_t kSlotMask = static_cast<int32_t>(kRequestSlots) - 1;
+static_assert((kRequestSlots & (kRequestSlots - 1)) == 0, "the ring wraps by masking");
+
+int32_t nextSlot(int32_t slot) { return (slot + 1) & kSlotMask; }
+bool queueEmpty(const StationClient &client) { return client.queueHead == client.queueTail; }
+
+void sendAndArm(StationClient &client) {
+    sendOutstanding(client);
+    client.retransmitTimer = kRetransmitTicks;
+}
+
+}  // namespace
+
+int requestWireLength(const StationRequest &request) {
+    if (request.code != 0) return kHeaderOnlyLength;
+    return request.type == kMonitorListType ? kLongRequestLength : kShortRequestLength;
+}
+
+bool enqueueRequest(StationClient &client, StationRequest &request) {
+    request.destination = 0;
+    request.token = client.regToken;
+    const int32_t slot = nextSlot(client.queueHead);
+    // The slot at queueTail holds the last acknowledged request: 63 can wait.
+    if (slot == client.queueTail) return false;
+    client.requestSlots[slot] = request;
+    const bool wasIdle = queueEmpty(client);
+    client.queueHead = slot;
+    if (wasIdle) sendAndArm(client);
+    return true;
+}
+
+int sendOutstanding(StationClient &client) {
+    const int32_t slot = nextSlot(client.queueTail);
+    StationRequest &request = client.requestSlots[slot];
+    request.sequence = static_cast<uint8_t>(slot | kSequenceBit);
+    uint8_t wire[kRequestSize];
+    writeU32le(wire, static_cast<uint32_t>(request.destination));
+    wire[4] = request.type;
+    wire[5] = request.sequence;
+    writeU16le(wire + 6, request.code);
+    writeU32le(wire + 8, request.token);
+    std::memcpy(wire + 12, request.payload, sizeof request.payload);
+    return sendBytes(stack().stationEndpoint, wire, requestWireLength(request));
+}
+
+bool sendFeatureKey(StationClient &client, uint16_t code) {
+    StationRequest request{};
+    request.type = kFeatureKeyType;
+    request.code = code;
+    return enqueueRequest(client, request);
+}
+
+void tickRetransmit(StationClient &client) {
+    if (queueEmpty(client) || client.retransmitTimer == 0) return;
+    if (--client.retransmitTimer == 0) sendAndArm(client);
+}
+
+void onAcknowledge(StationClient &client, const uint8_t *record, size_t length) {
+    if (length < kRecordHeaderSize + 4) return;
+    if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
+    if (readI32le(record + 8) != client.snapshot.stationId) return;
+    if (queueEmpty(client)) return;
+    const int32_t outstanding = nextSlot(client.queueTail);
+    if (record[5] != (outstanding | kSequenceBit)) return;
+    client.queueTail = outstanding;
+    client.retransmitTimer = 0;
+    if (!queueEmpty(client)) sendAndArm(client);
+}
+
+}  // namespace qapi

@@ -1,0 +1,84 @@
+#include "station/supervise.h"
+
+#include "core/stack.h"
+#include "core/wire.h"
+#include "station/client.h"
+#include "station/request_queue.h"
+
+namespace qapi {
+namespace {
+
+// RegisterRequest and KeepAlive: 12 bytes straight to the group, outside the
+// request queue, never acknowledged.
+void sendSupervision(uint8_t type, uint32_t word) {
+    uint8_t datagram[kHeaderOnlyLength] = {};
+    datagram[4] = type;
+    writeU32le(datagram + 8, word);
+    sendBytes(stack().stationEndpoint, datagram, sizeof datagram);
+}
+
+void fail(StationClient &client) {
+    client.snapshot.regState = QAPI_REG_FAILED;
+    client.snapshot.statusText = kNotRespondingText;
+    postSnapshot(client);
+}
+
+void superviseRegistering(StationClient &client) {
+    if (client.retryCount != 0 && ++client.superviseTicks < kRegisterSpacing) return;
+    client.superviseTicks = 0;
+    if (++client.retryCount > kMaxUnanswered) {
+        fail(client);
+        return;
+    }
+    sendSupervision(kRegisterRequestType, static_cast<uint32_t>(client.snapshot.stationId));
+}
+
+void superviseRegistered(StationClient &client) {
+    const int32_t limit = client.snapshot.callState != 0 ? kCallKeepAlive : kIdleKeepAlive;
+    if (++client.superviseTicks >= limit) {
+        // A keep-alive tick ends here: the timed steps below wait a tick.
+        client.superviseTicks = 0;
+        if (++client.retryCount > kMaxUnanswered) {
+            fail(client);
+        } else {
+            sendSupervision(kKeepAliveType, client.regToken);
+        }
+        return;
+    }
+    tickRetransmit(client);
+    // The digit-dial timer and then the monitor-registration timer follow
+    // here, in that order, once the operations that fill them exist.
+}
+
+void superviseFailed(StationClient &client) {
+    if (++client.superviseTicks > kFailedPause) {
+        // statusText keeps its text until the next registration reply.
+        client.snapshot.regState = QAPI_REG_REGISTERING;
+        client.retryCount = 0;
+        client.superviseTicks = 0;
+    }
+}
+
+}  // namespace
+
+void superviseClient(StationClient &client) {
+    if (++client.heartbeatDivider >= kHeartbeatTicks) {
+        client.heartbeatDivider = 0;
+        postNotify(client.target, QAPI_NOTIFY_HEARTBEAT, 0);
+    }
+    switch (client.snapshot.regState) {
+    case QAPI_REG_REGISTERING:
+        superviseRegistering(client);
+        break;
+    case QAPI_REG_REGISTERED:
+        superviseRegistered(client);
+        break;
+    case QAPI_REG_FAILED:
+        superviseFailed(client);
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace qapi

@@ -1,0 +1,114 @@
+// Start and stop of station clients and the handle check.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "core/stack.h"
+#include "station/station_fixture.h"
+
+namespace qapi {
+namespace {
+
+using StationLifecycle = test::StationTest;
+
+TEST_F(StationLifecycle, StartRefusesAnEmptyTargetAndAStationThatIsAlreadyLive) {
+    EXPECT_EQ(QAPI_Client_start(0, 17), nullptr);
+    EXPECT_EQ(QAPI_Client_start_Thread(0, 17), nullptr);
+    EXPECT_FALSE(stack().stationOpen);  // nothing created, nothing opened
+    QAPI_Stack_release();  // not initialised: a client would outlive the next initialise
+    EXPECT_EQ(QAPI_Client_start(window, 17), nullptr);
+    EXPECT_FALSE(stack().stationOpen);
+    ASSERT_EQ(QAPI_Stack_initialize(stack().stationPort), 0);
+
+    StationClient *first = start(17);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(stack().stationOpen);
+    EXPECT_EQ(QAPI_Client_start(window, 17), nullptr);
+    EXPECT_EQ(QAPI_Client_start_Thread(qmsgCurrentThreadId(), 17), nullptr);
+
+    StationClient *any = start(-1);
+    ASSERT_NE(any, nullptr);
+    EXPECT_EQ(QAPI_Client_start(window, -1), nullptr);  // -1 compares like any identifier
+    feed(*any, test::registrationReply(20, 0x100));
+    EXPECT_EQ(any->snapshot.stationId, 20);
+    EXPECT_NE(QAPI_Client_start(window, -1), nullptr);  // -1 is free again
+    EXPECT_EQ(stack().registry.clients[0], first);
+    EXPECT_EQ(stack().registry.clients[1], any);
+}
+
+TEST_F(StationLifecycle, ANewClientRegistersWithEmptyBuffersAndFreeMonitorSlots) {
+    StationClient *c = start(42);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->snapshot.regState, QAPI_REG_REGISTERING);
+    EXPECT_EQ(c->snapshot.stationId, 42);
+    EXPECT_EQ(c->snapshot.callState, 0);
+    EXPECT_EQ(c->magic, kClientMagic);
+    EXPECT_EQ(c->target.window, window);
+    EXPECT_EQ(c->target.thread, 0u);
+    for (uint8_t code : c->pendingDial) EXPECT_EQ(code, 0xFF);
+    for (int32_t extension : c->monitorExtension) ASSERT_EQ(extension, -1);
+    EXPECT_EQ(c->retryCount, 0);
+    EXPECT_EQ(c->queueHead, c->queueTail);
+    EXPECT_EQ(checkClient(c), c);
+}
+
+TEST_F(StationLifecycle, StopFreesTheSlotForTheNextStartAndRefusesWhatIsNotALiveClient) {
+    StationClient *a = start(1);
+    StationClient *b = start(2);
+    ASSERT_NE(b, nullptr);
+    int notAClient = 0;
+    EXPECT_EQ(QAPI_Client_stop(nullptr), 1);
+    EXPECT_EQ(QAPI_Client_stop(&notAClient), 1);
+    EXPECT_EQ(QAPI_Client_stop(a), 0);
+    EXPECT_EQ(QAPI_Client_stop(a), 1);  // stopped: refused without being read
+    EXPECT_EQ(stack().registry.clients[0], nullptr);
+    StationClient *c = start(1);  // the identifier is free again, the lowest slot taken
+    EXPECT_EQ(stack().registry.clients[0], c);
+    EXPECT_TRUE(stack().stationOpen);  // stopping a client never closes the endpoint
+}
+
+TEST_F(StationLifecycle, EveryOneOfTheFiveHundredTwelveSlotsCanBeTakenButNoMore) {
+    for (int32_t id = 0; id < 512; ++id) ASSERT_NE(QAPI_Client_start(window, id), nullptr) << id;
+    EXPECT_EQ(QAPI_Client_start(window, 512), nullptr);
+    EXPECT_EQ(QAPI_Client_stop(stack().registry.clients[300]), 0);
+    EXPECT_EQ(QAPI_Client_start(window, 512), stack().registry.clients[300]);
+}
+
+TEST_F(StationLifecycle, AStationPortInUseCreatesNothingAndTheNextStartTriesAgain) {
+    const int blocker = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(test::kStationPort);
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    EXPECT_EQ(QAPI_Client_start(window, 5), nullptr);
+    EXPECT_FALSE(stack().stationOpen);
+    EXPECT_EQ(stack().registry.clients[0], nullptr);
+    close(blocker);
+    EXPECT_NE(QAPI_Client_start(window, 5), nullptr);
+}
+
+TEST_F(StationLifecycle, ReleaseAndReinitialiseFreeEveryClientAndRefuseTheirHandles) {
+    QapiHandle a = start(1);
+    QapiHandle b = start(2);
+    ASSERT_EQ(QAPI_Stack_initialize(test::kStationPort), 0);
+    for (StationClient *c : stack().registry.clients) ASSERT_EQ(c, nullptr);
+    EXPECT_EQ(QAPI_Client_stop(a), 1);
+    QapiHandle c = start(1);
+    QAPI_Stack_release();
+    ASSERT_EQ(QAPI_Stack_initialize(test::kStationPort), 0);
+    EXPECT_EQ(QAPI_Client_stop(b), 1);
+    EXPECT_EQ(QAPI_Client_stop(c), 1);
+}
+
+TEST_F(StationLifecycle, AThreadClientIsToldThroughThreadMessages) {
+    ASSERT_NE(QAPI_Client_start_Thread(qmsgCurrentThreadId(), 9), nullptr);
+    test::runTicks(10);
+    const auto beats = notes(QAPI_NOTIFY_HEARTBEAT);
+    ASSERT_EQ(beats.size(), 1u);
+    EXPECT_EQ(beats[0].window, 0u);
+    EXPECT_EQ(beats[0].lParam, 0);
+}
+
+}  // namespace
+}  // namespace qapi

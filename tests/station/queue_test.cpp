@@ -1,0 +1,156 @@
+// The request queue: one request outstanding, sequence bytes, wire lengths,
+// retransmission, acknowledgement and the bound of 63 waiting requests.
+#include <cstring>
+#include <memory>
+
+#include "core/wire.h"
+#include "station/request_queue.h"
+#include "station/station_fixture.h"
+#include "station/supervise.h"
+
+namespace qapi {
+namespace {
+
+using test::Datagram;
+
+class RequestQueue : public test::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        client = start(17);
+        ASSERT_NE(client, nullptr);
+        registerClient(*client);
+        tap = std::make_unique<test::StationTap>();
+    }
+    void ack(uint8_t sequence, int32_t station = 17) {
+        feed(*client, test::Record(kAcknowledgeType, sequence, station, 12));
+    }
+    // The sequence bytes of what was sent since the last look.
+    std::vector<int> sentSequences() {
+        std::vector<int> out;
+        for (const Datagram &d : tap->take()) out.push_back(d.size() > 5 ? d[5] : -1);
+        return out;
+    }
+    StationClient *client = nullptr;
+    std::unique_ptr<test::StationTap> tap;
+};
+
+TEST_F(RequestQueue, TheFirstRequestAfterRegistrationIsSlotOneAndTheSixtyFourthWrapsToZero) {
+    for (int i = 1; i <= 64; ++i) {
+        ASSERT_TRUE(sendFeatureKey(*client, 0xA7));
+        const auto sent = tap->take();
+        ASSERT_EQ(sent.size(), 1u);
+        const Datagram &d = sent[0];
+        ASSERT_EQ(d.size(), 12u);  // a feature key is header only
+        EXPECT_EQ(readU32le(d.data()), 0u);
+        EXPECT_EQ(d[4], kFeatureKeyType);
+        EXPECT_EQ(d[5], (i & 63) | 0x80) << i;
+        EXPECT_EQ(readU16le(d.data() + 6), 0xA7);
+        EXPECT_EQ(readU32le(d.data() + 8), test::kToken);
+        ack(d[5]);
+    }
+    EXPECT_EQ(client->queueHead, client->queueTail);
+}
+
+TEST_F(RequestQueue, OneRequestIsOutstandingAndOnlyItsAcknowledgementSendsTheNext) {
+    sendFeatureKey(*client, 161);
+    sendFeatureKey(*client, 171);
+    sendFeatureKey(*client, 162);
+    EXPECT_EQ(sentSequences(), (std::vector<int>{0x81}));
+    ack(0x82);        // names the request after the outstanding one
+    ack(0x81, 18);    // another station
+    EXPECT_TRUE(sentSequences().empty());
+    ack(0x81);
+    EXPECT_EQ(sentSequences(), (std::vector<int>{0x82}));
+    ack(0x81);        // late duplicate
+    EXPECT_TRUE(sentSequences().empty());
+    test::Record cut(kAcknowledgeType, 0x82, 17, 12);
+    cut.bytes.resize(8);  // too short to name a station
+    feed(*client, cut);
+    EXPECT_TRUE(sentSequences().empty());
+    ack(0x82);
+    EXPECT_EQ(sentSequences(), (std::vector<int>{0x83}));
+    ack(0x83);
+    EXPECT_TRUE(sentSequences().empty());
+    EXPECT_EQ(client->retransmitTimer, 0);
+}
+
+TEST_F(RequestQueue, TheWireLengthFollowsTheCodeAndType) {
+    StationRequest deflect{};
+    deflect.type = 17;
+    std::memset(deflect.payload, 0xFF, 32);
+    deflect.payload[0] = 5;
+    StationRequest monitor{};
+    monitor.type = kMonitorListType;
+    writeU32le(monitor.payload + 60, 0x01020304);
+    StationRequest undo{};
+    undo.type = 23;
+    undo.code = 43;
+    for (StationRequest *r : {&deflect, &monitor, &undo}) ASSERT_TRUE(enqueueRequest(*client, *r));
+    std::vector<Datagram> sent = tap->take();
+    ack(0x81);
+    ack(0x82);
+    for (const Datagram &d : tap->take()) sent.push_back(d);
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].size(), 44u);
+    EXPECT_EQ(sent[0][12], 5);
+    EXPECT_EQ(sent[0][43], 0xFF);
+    EXPECT_EQ(sent[1].size(), 76u);
+    EXPECT_EQ(readU32le(sent[1].data() + 72), 0x01020304u);
+    EXPECT_EQ(sent[2].size(), 12u);
+    EXPECT_EQ(readU16le(sent[2].data() + 6), 43);
+}
+
+TEST_F(RequestQueue, RetransmitsEveryTwentyTicksAndAKeepAliveTickDelaysItByOne) {
+    sendFeatureKey(*client, 167);
+    tap->take();
+    std::vector<int> resent;
+    for (int t = 1; t <= 81; ++t) {
+        test::runTicks(1);
+        for (const Datagram &d : tap->take()) {
+            if (d[4] == kFeatureKeyType) {
+                EXPECT_EQ(d[5], 0x81);
+                resent.push_back(t);
+            }
+        }
+    }
+    // Tick 60 sends the keep-alive instead; the retransmission follows on 61.
+    EXPECT_EQ(resent, (std::vector<int>{20, 40, 61, 81}));
+}
+
+TEST_F(RequestQueue, WhenSixtyThreeRequestsWaitTheNextIsRefusedAndNoneIsLost) {
+    for (uint16_t code = 1; code <= 63; ++code) ASSERT_TRUE(sendFeatureKey(*client, code));
+    EXPECT_FALSE(sendFeatureKey(*client, 64));
+    EXPECT_EQ(client->queueHead, 63);
+    std::vector<Datagram> sent = tap->take();
+    for (int i = 0; i < 63; ++i) {
+        ASSERT_EQ(sent.size(), 1u) << i;
+        EXPECT_EQ(readU16le(sent[0].data() + 6), i + 1);
+        ack(sent[0][5]);
+        sent = tap->take();
+    }
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(client->queueHead, client->queueTail);
+}
+
+TEST_F(RequestQueue, IsFrozenUntilRegisteredAndEmptiedByTheRegistrationReply) {
+    StationClient *other = start(18);
+    ASSERT_NE(other, nullptr);
+    tap->take();
+    sendFeatureKey(*other, 160);  // idle queue: sent once
+    sendFeatureKey(*other, 161);
+    ASSERT_EQ(tap->take().size(), 1u);
+    feed(*other, test::Record(kAcknowledgeType, 0x81, 18, 12));  // not taken while registering
+    EXPECT_EQ(other->queueTail, 0);
+    test::runTicks(59);  // registration on tick 1 only; no retransmission
+    const auto sent = tap->take();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0][4], kRegisterRequestType);
+    feed(*other, test::registrationReply(18, 0));
+    EXPECT_EQ(other->queueHead, 0);
+    EXPECT_EQ(other->queueTail, 0);
+    EXPECT_EQ(other->retransmitTimer, 0);
+}
+
+}  // namespace
+}  // namespace qapi

@@ -1,0 +1,67 @@
+#include "support/station_tap.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/stack.h"
+
+namespace qapi::test {
+
+uint64_t udpDatagramsSent() {
+    // Two "Udp:" lines: the column names, then the values.
+    std::ifstream snmp("/proc/thread-self/net/snmp");
+    std::string line, names;
+    while (std::getline(snmp, line)) {
+        if (line.rfind("Udp: ", 0) != 0) continue;
+        if (names.empty()) {
+            names = line;
+            continue;
+        }
+        std::istringstream n(names), v(line);
+        std::string name, value;
+        while (n >> name && v >> value) {
+            if (name == "OutDatagrams") return std::stoull(value);
+        }
+    }
+    ADD_FAILURE() << "no UDP counters in /proc/thread-self/net/snmp";
+    return 0;
+}
+
+::testing::AssertionResult stationDatagramWaiting() {
+    pollfd p{stack().stationEndpoint.socket, POLLIN, 0};
+    if (poll(&p, 1, 5000) == 1) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no datagram reached the station endpoint";
+}
+
+StationTap::StationTap() : socket_(SOCK_DGRAM), seen_(udpDatagramsSent()) {
+    sockaddr_in &to = stack().stationEndpoint.groupAddress;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(socket_.port);
+}
+
+std::vector<Datagram> StationTap::take() {
+    const uint64_t sent = udpDatagramsSent();
+    std::vector<Datagram> out;
+    for (; seen_ < sent; ++seen_) {
+        pollfd p{socket_.fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) != 1) {
+            ADD_FAILURE() << "a datagram the library sent did not arrive";
+            break;
+        }
+        Datagram d(2048);
+        const ssize_t n = recv(socket_.fd, d.data(), d.size(), 0);
+        d.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        out.push_back(d);
+    }
+    seen_ = sent;
+    return out;
+}
+
+void StationTap::resync() { seen_ = udpDatagramsSent(); }
+
+}  // namespace qapi::test
