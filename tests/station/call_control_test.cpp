@@ -209,7 +209,8 @@ TEST_F(CallControl, AFullQueueRefusesEveryQueuedOperationAndChangesNothing) {
     const std::vector<uint8_t> watched3 = test::stationRecord(kBroadcast, 195, 0, 3, {45, 1, 0, 0});
     onMonitorStatus(*c, watched2.data(), watched2.size());
     onMonitorStatus(*c, watched3.data(), watched3.size());
-    const std::vector<uint8_t> parked = test::stationRecord(kBroadcast, kParkListType, 0, 0, {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
+    const std::vector<uint8_t> parked =
+        test::stationRecord(kBroadcast, kParkListType, 0, 0, {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
     onParkList(parked.data(), parked.size());
     drainMessages();
     std::memset(&c->snapshot.canNewcall, 1,

@@ -39,15 +39,7 @@ protected:
     // The park lists posted since the last look: {window, lines}.
     std::vector<std::pair<QWindow, std::vector<std::string>>> lists() {
         std::vector<std::pair<QWindow, std::vector<std::string>>> out;
-        for (const QMessage &m : notes(QAPI_NOTIFY_PARK_LIST)) {
-            const auto *list = reinterpret_cast<const QapiLineList *>(m.lParam);
-            std::vector<std::string> lines;
-            for (const char *line : list->lines) {
-                if (!line) break;
-                lines.push_back(line);
-            }
-            out.emplace_back(m.window, lines);
-        }
+        for (const QMessage &m : notes(QAPI_NOTIFY_PARK_LIST)) out.emplace_back(m.window, test::linesOf(m.lParam));
         return out;
     }
     static bool allBytesFF(const void *p, size_t n) {

@@ -109,6 +109,15 @@ std::vector<std::pair<int, Datagram>> RegisteredStationTest::runAndWatch(int tic
     return out;
 }
 
+std::vector<std::string> linesOf(intptr_t lineList) {
+    std::vector<std::string> lines;
+    for (const char *line : reinterpret_cast<const QapiLineList *>(lineList)->lines) {
+        if (!line) break;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 int32_t wordAt(const Datagram &d, size_t at) {
     EXPECT_LE(at + 4, d.size());
     return at + 4 <= d.size() ? readI32le(d.data() + at) : 0;

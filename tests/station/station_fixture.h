@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "qapi.h"
@@ -73,6 +74,9 @@ protected:
     StationClient *c = nullptr;
     std::unique_ptr<StationTap> tap;
 };
+
+// The lines of a call or park list (QAPI_NOTIFY_CALL_LIST, _PARK_LIST).
+std::vector<std::string> linesOf(intptr_t lineList);
 
 // The i32 at `at` of a datagram.
 int32_t wordAt(const Datagram &d, size_t at);
