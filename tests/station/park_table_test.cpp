@@ -39,7 +39,9 @@ protected:
     // The park lists posted since the last look: {window, lines}.
     std::vector<std::pair<QWindow, std::vector<std::string>>> lists() {
         std::vector<std::pair<QWindow, std::vector<std::string>>> out;
-        for (const QMessage &m : notes(QAPI_NOTIFY_PARK_LIST)) out.emplace_back(m.window, test::linesOf(m.lParam));
+        for (const QMessage &m : notes(QAPI_NOTIFY_PARK_LIST)) {
+            out.emplace_back(m.window, test::linesOf(m.lParam));
+        }
         return out;
     }
     static bool allBytesFF(const void *p, size_t n) {
