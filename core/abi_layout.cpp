@@ -84,3 +84,12 @@ static_assert(sizeof(QapiStatusSnapshot) == 64 + kSnapshotShift);
 static_assert(sizeof(QapiLineList) == (kPointers32 ? 132 : 264));
 
 }  // namespace qapi
+
+namespace qapi {
+
+// The status of a watched extension holds no pointer: 8 bytes on both builds.
+static_assert(offsetof(QapiExtensionStatus, extension) == 0);
+static_assert(offsetof(QapiExtensionStatus, status) == 4);
+static_assert(sizeof(QapiExtensionStatus) == 8);
+
+}  // namespace qapi

@@ -6,6 +6,7 @@
 #include "platform/socket.h"
 #include "qapi.h"
 #include "station/client.h"
+#include "station/park_table.h"
 
 namespace qapi {
 
@@ -51,6 +52,7 @@ int QAPI_Stack_initialize(uint32_t port) {
     StackState &s = stack();
     if (s.initialised) releaseEveryHandle();
     s.registry = HandleRegistry{};
+    resetParkTables();
     if (!s.initialised) {
         // One timer for the process: a timer left by a release is stopped
         // first, so re-initialising never makes the tick run twice as often.

@@ -8,6 +8,8 @@
 #include "core/stack.h"
 #include "station/client.h"
 #include "station/dispatch.h"
+#include "station/monitor_panel.h"
+#include "station/park_table.h"
 #include "station/supervise.h"
 
 namespace qapi {
@@ -21,7 +23,15 @@ void toEveryClient(const uint8_t *record, size_t length) {
     }
 }
 
-constexpr StationRecordSink kStationSink{toEveryClient, nullptr, nullptr};
+// Every other broadcast reaches every live client's panel, in slot order;
+// the park list goes once to the process-wide park table.
+void toEveryPanel(const uint8_t *record, size_t length) {
+    for (StationClient *client : stack().registry.clients) {
+        if (client) onMonitorStatus(*client, record, length);
+    }
+}
+
+constexpr StationRecordSink kStationSink{toEveryClient, onParkList, toEveryPanel};
 
 }  // namespace
 

@@ -150,6 +150,67 @@ QAPI_EXPORT QapiHandle QAPI_Client_start_Thread(QThreadId threadId, int32_t stat
 
 /* Stops a station client; nothing is sent to the server.  0, or 1 for a handle that is not a live client. */
 QAPI_EXPORT int QAPI_Client_stop(QapiHandle handle);
+
+/* ---- Station operations ---------------------------------------------------
+ * Every operation returns 0 when its request was queued or sent (not when
+ * the server carried it out: the outcome arrives as notifications), and 1
+ * when refused: a handle that is not a live client, an operation that the
+ * last snapshot does not allow, a missing or unusable text argument, or a
+ * full request queue (63 requests waiting).  A refused operation changes
+ * nothing.  Digit texts: the leading dial characters (0-9, A-D in either
+ * case, '*', '#'), at most 32; the first other character ends them.
+ */
+
+/* Starts a call, dialing `digits` (NULL for none); sent at once.  Posts
+ * QAPI_NOTIFY_TEXT with the client's dialed text.  Needs canNewcall. */
+QAPI_EXPORT int QAPI_Client_newcall(QapiHandle client, const char *digits);
+/* Dials further digits: those given within about 0.4 s of each other travel
+ * together.  Posts QAPI_NOTIFY_TEXT with the dialed text, also when refused
+ * for a text without dial characters.  Needs canDigits. */
+QAPI_EXPORT int QAPI_Client_digits(QapiHandle client, const char *digits);
+
+/* Feature keys, each gated by the permission byte of the same name. */
+QAPI_EXPORT int QAPI_Client_answer(QapiHandle client);        /* canAnswer      */
+QAPI_EXPORT int QAPI_Client_clear(QapiHandle client);         /* canClear       */
+QAPI_EXPORT int QAPI_Client_hold(QapiHandle client);          /* canHold        */
+QAPI_EXPORT int QAPI_Client_retrieve(QapiHandle client);      /* canRetrieve    */
+QAPI_EXPORT int QAPI_Client_callb(QapiHandle client);         /* canCallback    */
+QAPI_EXPORT int QAPI_Client_suspend(QapiHandle client);       /* canSuspend     */
+QAPI_EXPORT int QAPI_Client_conference(QapiHandle client);    /* canConference  */
+QAPI_EXPORT int QAPI_Client_transfer(QapiHandle client);      /* canTransfer    */
+QAPI_EXPORT int QAPI_Client_record_start(QapiHandle client);  /* canRecordStart */
+QAPI_EXPORT int QAPI_Client_record_stop(QapiHandle client);   /* canRecordStop  */
+QAPI_EXPORT int QAPI_Client_mailbox(QapiHandle client);       /* canMailbox     */
+
+/* Takes back the call of the station's call list whose number is the
+ * leading decimal of `number` (e.g. "0042").  Needs canPickup. */
+QAPI_EXPORT int QAPI_Client_transfer_undo(QapiHandle client, const char *number);
+/* Deflects the present call to `digits`; allowed in any state. */
+QAPI_EXPORT int QAPI_Client_deflect(QapiHandle client, const char *digits);
+
+/* ---- Busy-lamp panel: watched extensions ---------------------------------- */
+
+/* Payload of QAPI_NOTIFY_EXTENSION: a watched extension's reported status. */
+typedef struct QapiExtensionStatus {
+    int32_t extension;  /* 0 */
+    int32_t status;     /* 4: 0 to 255; 2 can be answered, 3 intruded on */
+} QapiExtensionStatus;
+
+/* Watches `extension` (on: low 8 bits non-zero) or stops watching it.  New
+ * watches are sent to the server about one second after the last of a
+ * burst, once the station is registered.  Refused when 512 are watched. */
+QAPI_EXPORT int QAPI_Client_bdp_register(QapiHandle client, int32_t extension, int32_t on);
+/* Answers the call of a watched extension whose last status is 2. */
+QAPI_EXPORT int QAPI_Client_bdp_answer(QapiHandle client, int32_t extension);
+/* Intrudes on a watched extension whose last status is 3. */
+QAPI_EXPORT int QAPI_Client_bdp_intrude(QapiHandle client, int32_t extension);
+
+/* ---- Parked calls -------------------------------------------------------- */
+
+/* Takes the parked call whose key (the first word of its entry) is `key`;
+ * refused when the last park list (QAPI_NOTIFY_PARK_LIST) does not hold it. */
+QAPI_EXPORT int QAPI_Client_resume(QapiHandle client, int32_t key);
+
 /* ---- Call-record feed ---------------------------------------------------- */
 
 /* Texts of a call record (at offset 32 of QapiCmdrRecordPayload): the three

@@ -28,6 +28,13 @@ int requestWireLength(const StationRequest &request) {
     return request.type == kMonitorListType ? kLongRequestLength : kShortRequestLength;
 }
 
+int requestRoom(const StationClient &client) {
+    // Waiting requests run from queueTail + 1 to queueHead; the slot at
+    // queueTail is never reused before its successor is acknowledged.
+    const int32_t waiting = (client.queueHead - client.queueTail) & kSlotMask;
+    return kSlotMask - waiting;
+}
+
 bool enqueueRequest(StationClient &client, StationRequest &request) {
     request.destination = 0;
     request.token = client.regToken;

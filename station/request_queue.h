@@ -21,6 +21,9 @@ inline constexpr uint8_t kSequenceBit = 0x80;
 // when 63 requests already wait: nothing queued is ever lost.
 bool enqueueRequest(StationClient &client, StationRequest &request);
 
+// How many more requests the queue takes now (0 to 63).
+int requestRoom(const StationClient &client);
+
 // Sends the outstanding request; 0 = handed to the platform, 1 = not sent.
 int sendOutstanding(StationClient &client);
 

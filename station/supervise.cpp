@@ -2,7 +2,9 @@
 
 #include "core/stack.h"
 #include "core/wire.h"
+#include "station/call_control.h"
 #include "station/client.h"
+#include "station/monitor_panel.h"
 #include "station/request_queue.h"
 
 namespace qapi {
@@ -46,8 +48,8 @@ void superviseRegistered(StationClient &client) {
         return;
     }
     tickRetransmit(client);
-    // The digit-dial timer and then the monitor-registration timer follow
-    // here, in that order, once the operations that fill them exist.
+    tickDialTimer(client);
+    tickMonitorTimer(client);
 }
 
 void superviseFailed(StationClient &client) {

@@ -27,15 +27,7 @@ protected:
     // The lists posted since the last look, each as its lines.
     std::vector<std::vector<std::string>> lists() {
         std::vector<std::vector<std::string>> out;
-        for (const QMessage &m : notes(QAPI_NOTIFY_CALL_LIST)) {
-            const auto *list = reinterpret_cast<const QapiLineList *>(m.lParam);
-            std::vector<std::string> lines;
-            for (const char *line : list->lines) {
-                if (!line) break;
-                lines.push_back(line);
-            }
-            out.push_back(lines);
-        }
+        for (const QMessage &m : notes(QAPI_NOTIFY_CALL_LIST)) out.push_back(test::linesOf(m.lParam));
         return out;
     }
     StationClient *c = nullptr;

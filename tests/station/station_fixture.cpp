@@ -1,5 +1,8 @@
 #include "station/station_fixture.h"
 
+#include "core/wire.h"
+#include "station/request_queue.h"
+
 namespace qapi::test {
 
 Record::Record(uint8_t type, uint8_t sub, int32_t station, size_t size) : bytes(size, 0) {
@@ -69,6 +72,55 @@ std::vector<QMessage> StationTest::notes(QapiNotifyCode code) {
         if (m.message == QAPI_NOTIFY_MSG && m.wParam == static_cast<uintptr_t>(code)) out.push_back(m);
     }
     return out;
+}
+
+void RegisteredStationTest::SetUp() {
+    StationTest::SetUp();
+    c = start(17);
+    ASSERT_NE(c, nullptr);
+    registerClient(*c);
+    tap = std::make_unique<StationTap>();
+}
+
+void RegisteredStationTest::ack(uint8_t sequence) {
+    feed(*c, Record(kAcknowledgeType, sequence, 17, 12));
+}
+
+std::vector<Datagram> RegisteredStationTest::drainQueue() {
+    std::vector<Datagram> out = tap->take();
+    while (c->queueHead != c->queueTail) {
+        ack(static_cast<uint8_t>(((c->queueTail + 1) % kRequestSlots) | kSequenceBit));
+        for (Datagram &d : tap->take()) out.push_back(std::move(d));
+    }
+    return out;
+}
+
+void RegisteredStationTest::fillQueue(int waiting) {
+    for (int i = 0; i < waiting; ++i) ASSERT_TRUE(sendFeatureKey(*c, 1));
+    tap->take();
+}
+
+std::vector<std::pair<int, Datagram>> RegisteredStationTest::runAndWatch(int ticks) {
+    std::vector<std::pair<int, Datagram>> out;
+    for (int t = 1; t <= ticks; ++t) {
+        runTicks(1);
+        for (Datagram &d : tap->take()) out.emplace_back(t, std::move(d));
+    }
+    return out;
+}
+
+std::vector<std::string> linesOf(intptr_t lineList) {
+    std::vector<std::string> lines;
+    for (const char *line : reinterpret_cast<const QapiLineList *>(lineList)->lines) {
+        if (!line) break;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+int32_t wordAt(const Datagram &d, size_t at) {
+    EXPECT_LE(at + 4, d.size());
+    return at + 4 <= d.size() ? readI32le(d.data() + at) : 0;
 }
 
 }  // namespace qapi::test

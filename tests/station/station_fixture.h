@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "qapi.h"
@@ -51,5 +53,32 @@ protected:
 
     QWindow window = 0;
 };
+
+// A registered client of station 17 (calls allowed, idle) and a tap on what
+// the library sends.
+class RegisteredStationTest : public StationTest {
+protected:
+    void SetUp() override;
+
+    // Feeds the acknowledgement of `sequence` for station 17.
+    void ack(uint8_t sequence);
+    // Acknowledges request after request until the queue is idle; returns
+    // everything sent meanwhile (what was sent before is taken first).
+    std::vector<Datagram> drainQueue();
+    // Queues feature keys until `waiting` requests wait; drops what was sent.
+    void fillQueue(int waiting = 63);
+    // The ticks (counted from 1) among the next `ticks` on which something
+    // was sent, with what was sent.
+    std::vector<std::pair<int, Datagram>> runAndWatch(int ticks);
+
+    StationClient *c = nullptr;
+    std::unique_ptr<StationTap> tap;
+};
+
+// The lines of a call or park list (QAPI_NOTIFY_CALL_LIST, _PARK_LIST).
+std::vector<std::string> linesOf(intptr_t lineList);
+
+// The i32 at `at` of a datagram.
+int32_t wordAt(const Datagram &d, size_t at);
 
 }  // namespace qapi::test

@@ -10,6 +10,17 @@ int qapiCHeaderCheck(void) {
     QapiLineList l;
     QapiCmdrRecordPayload r;
     QapiRouteRequestPayload route;
+    QapiExtensionStatus watched;
+    int (*texts[4])(QapiHandle, const char *) = {QAPI_Client_newcall, QAPI_Client_digits,
+                                                  QAPI_Client_transfer_undo, QAPI_Client_deflect};
+    int (*keys[11])(QapiHandle) = {QAPI_Client_answer, QAPI_Client_clear, QAPI_Client_hold,
+                                   QAPI_Client_retrieve, QAPI_Client_callb, QAPI_Client_suspend,
+                                   QAPI_Client_conference, QAPI_Client_transfer,
+                                   QAPI_Client_record_start, QAPI_Client_record_stop,
+                                   QAPI_Client_mailbox};
+    int (*watch)(QapiHandle, int32_t, int32_t) = QAPI_Client_bdp_register;
+    int (*byValue[3])(QapiHandle, int32_t) = {QAPI_Client_bdp_answer, QAPI_Client_bdp_intrude,
+                                              QAPI_Client_resume};
     QapiHandle (*start)(QWindow, int32_t) = QAPI_Client_start;
     QapiHandle (*startThread)(QThreadId, int32_t) = QAPI_Client_start_Thread;
     int (*stop)(QapiHandle) = QAPI_Client_stop;
@@ -24,8 +35,11 @@ int qapiCHeaderCheck(void) {
     r.texts.dial.textA[0] = r.texts.text[95] = r.serverAddressText[0] = 0;
     route.handle = QAPI_ADJUNCT_UP;
     route.textA[0] = '\0';
+    watched.extension = 100;
+    watched.status = QAPI_NOTIFY_EXTENSION;
     return (int)(m.message + (uint32_t)p.state + (uint32_t)s.regState + s.canAnswer + r.kindLetter +
                  route.handle + (uint32_t)sizeof route.textB) +
            (l.lines[QAPI_LINE_LIST_SLOTS - 1] == 0) + (start != 0) + (startThread != 0) + (stop != 0) +
-           (startFeed != 0) + (stopFeed != 0);
+           (startFeed != 0) + (stopFeed != 0) + (texts[3] != 0) + (keys[10] != 0) +
+           (watch != 0) + (byValue[2] != 0) + watched.extension + watched.status;
 }

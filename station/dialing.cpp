@@ -1,0 +1,85 @@
+// Starting a call, dialing digits, and the digit-dial timer.
+#include <cstring>
+
+#include "core/stack.h"
+#include "core/wire.h"
+#include "station/call_control.h"
+#include "station/client.h"
+#include "station/request_queue.h"
+
+namespace qapi {
+namespace {
+
+// The application's view of the dialing: the client's own dialed text, not
+// a copy, so it reads whatever the text holds when it handles the message.
+void postDialedText(StationClient &client) {
+    postNotify(client.target, QAPI_NOTIFY_TEXT, reinterpret_cast<intptr_t>(client.dialedText));
+}
+
+void emptyPendingDial(StationClient &client) {
+    std::memset(client.pendingDial, kNoDialCode, sizeof client.pendingDial);
+}
+
+}  // namespace
+
+void tickDialTimer(StationClient &client) {
+    if (client.dialTimer == 0 || --client.dialTimer > 0) return;
+    if (client.snapshot.canDigits) {
+        StationRequest request{};
+        request.type = kDialDigitsType;
+        std::memcpy(request.payload, client.pendingDial, sizeof client.pendingDial);
+        if (!enqueueRequest(client, request)) {
+            // The queue is full: the codes stay and go on the next tick.
+            client.dialTimer = 1;
+            return;
+        }
+    }
+    emptyPendingDial(client);
+}
+
+}  // namespace qapi
+
+using namespace qapi;
+
+extern "C" {
+
+int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
+    StationClient *client = checkClient(handle);
+    if (!client || !client->snapshot.canNewcall) return 1;
+    emptyPendingDial(*client);
+    std::memset(client->dialedText, 0, sizeof client->dialedText);
+    uint8_t record[kShortRequestLength] = {};
+    record[4] = kNewCallType;
+    writeU32le(record + 8, client->regToken);
+    std::memset(record + 12, kNoDialCode, kDialBufferSize);
+    if (digits) {
+        packDialCodes(digits, record + 12);
+        for (size_t i = 0; i < kDialBufferSize && record[12 + i] != kNoDialCode; ++i) {
+            appendDigitText(*client, digits[i]);
+        }
+    }
+    // Outside the request queue: never acknowledged, never sent again.
+    sendBytes(stack().stationEndpoint, record, sizeof record);
+    postDialedText(*client);
+    return 0;
+}
+
+int QAPI_Client_digits(QapiHandle handle, const char *digits) {
+    StationClient *client = checkClient(handle);
+    if (!client || !client->snapshot.canDigits || !digits) return 1;
+    bool accepted = false;
+    for (size_t i = 0; i < kDialBufferSize; ++i) {
+        const DialCode code = dialCodeOf(digits[i]);
+        if (code == kNoDialCode) break;
+        // Each buffer drops what it has no room for.
+        fillFirstFree(client->pendingDial, code, kNoDialCode);
+        appendDigitText(*client, digits[i]);
+        accepted = true;
+    }
+    postDialedText(*client);
+    if (!accepted || client->pendingDial[0] == kNoDialCode) return 1;
+    client->dialTimer = kDialDelayTicks;
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,127 @@
+#include "station/monitor_panel.h"
+
+#include "core/scratch.h"
+#include "core/wire.h"
+#include "station/client.h"
+#include "station/request_queue.h"
+
+namespace qapi {
+namespace {
+
+constexpr size_t kStatusRecordSize = 12;
+constexpr int kNoMonitorSlot = -1;
+
+int firstSlotOf(const StationClient &client, int32_t extension) {
+    for (size_t i = 0; i < kMonitorSlots; ++i) {
+        if (client.monitorExtension[i] == extension) return static_cast<int>(i);
+    }
+    return kNoMonitorSlot;
+}
+
+// One monitor-list request: the slots it names lose their waiting mark only
+// once the queue has taken it.
+struct MonitorBatch {
+    uint16_t slots[kExtensionsPerRequest];
+    size_t count = 0;
+
+    bool queue(StationClient &client) {
+        StationRequest request{};
+        request.type = kMonitorListType;
+        for (size_t k = 0; k < kExtensionsPerRequest; ++k) {
+            const int32_t extension = k < count ? client.monitorExtension[slots[k]] : kNoExtension;
+            writeU32le(request.payload + 4 * k, static_cast<uint32_t>(extension));
+        }
+        if (!enqueueRequest(client, request)) return false;
+        for (size_t k = 0; k < count; ++k) client.monitorPending[slots[k]] = 0;
+        count = 0;
+        return true;
+    }
+};
+
+// Answer and intrude: allowed while the station may pick up and the
+// extension's last status is the one the operation needs.
+int actOnWatched(QapiHandle handle, int32_t extension, uint8_t neededStatus, uint8_t type) {
+    StationClient *client = checkClient(handle);
+    if (!client || !client->snapshot.canPickup || extension == kNoExtension) return 1;
+    if (monitorStatusOf(*client, extension) != neededStatus) return 1;
+    StationRequest request{};
+    request.type = type;
+    writeU32le(request.payload, static_cast<uint32_t>(extension));
+    return enqueueRequest(*client, request) ? 0 : 1;
+}
+
+}  // namespace
+
+uint8_t monitorStatusOf(const StationClient &client, int32_t extension) {
+    const int slot = firstSlotOf(client, extension);
+    return slot == kNoMonitorSlot ? 0 : client.monitorStatus[slot];
+}
+
+void tickMonitorTimer(StationClient &client) {
+    if (client.monitorTimer == 0) return;
+    if (--client.monitorTimer == 0) flushMonitorRegistrations(client);
+}
+
+void flushMonitorRegistrations(StationClient &client) {
+    MonitorBatch batch;
+    bool queued = true;
+    for (size_t i = 0; i < kMonitorSlots && queued; ++i) {
+        if (client.monitorExtension[i] == kNoExtension || !client.monitorPending[i]) continue;
+        batch.slots[batch.count++] = static_cast<uint16_t>(i);
+        if (batch.count == kExtensionsPerRequest) queued = batch.queue(client);
+    }
+    if (queued && batch.count > 0) queued = batch.queue(client);
+    // What the full queue refused stays waiting and goes on the next tick.
+    if (!queued) client.monitorTimer = 1;
+}
+
+void onMonitorStatus(StationClient &client, const uint8_t *record, size_t length) {
+    if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
+    if (length < kStatusRecordSize || record[4] != kExtensionStatusType) return;
+    const int32_t extension = readI32le(record + 8);
+    if (extension == kNoExtension) return;
+    const int slot = firstSlotOf(client, extension);
+    if (slot == kNoMonitorSlot) return;
+    client.monitorStatus[slot] = record[6];
+    auto *status = cutScratchFor<QapiExtensionStatus>();
+    status->extension = extension;
+    status->status = record[6];
+    postNotify(client.target, QAPI_NOTIFY_EXTENSION, reinterpret_cast<intptr_t>(status));
+}
+
+}  // namespace qapi
+
+using namespace qapi;
+
+extern "C" {
+
+int QAPI_Client_bdp_register(QapiHandle handle, int32_t extension, int32_t on) {
+    StationClient *client = checkClient(handle);
+    if (!client) return 1;
+    if (extension == kNoExtension) return 0;
+    if ((on & 0xFF) == 0) {
+        // Nothing goes to the server; the freed slots keep their marks until
+        // they are taken again.
+        for (int32_t &watched : client->monitorExtension) {
+            if (watched == extension) watched = kNoExtension;
+        }
+        return 0;
+    }
+    const int slot = firstSlotOf(*client, kNoExtension);
+    if (slot == kNoMonitorSlot) return 1;
+    client->monitorExtension[slot] = extension;
+    client->monitorStatus[slot] = 0;
+    client->monitorPending[slot] = 1;
+    client->monitorTimer = kMonitorDelayTicks;
+    return 0;
+}
+
+int QAPI_Client_bdp_answer(QapiHandle handle, int32_t extension) {
+    return actOnWatched(handle, extension, 2, kWatchAnswerType);
+}
+
+int QAPI_Client_bdp_intrude(QapiHandle handle, int32_t extension) {
+    return actOnWatched(handle, extension, 3, kWatchIntrudeType);
+}
+
+}  // extern "C"

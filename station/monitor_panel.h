@@ -1,0 +1,36 @@
+// The busy-lamp panel of a station: the extensions it watches, registered
+// with the server in batches of 16, and the status the server broadcasts
+// for each of them (QAPI_NOTIFY_EXTENSION).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qapi {
+
+struct StationClient;
+
+inline constexpr uint8_t kExtensionStatusType = 195;  // broadcast status record
+inline constexpr uint8_t kWatchAnswerType = 19;
+inline constexpr uint8_t kWatchIntrudeType = 20;
+inline constexpr size_t kExtensionsPerRequest = 16;   // of the 76-byte monitor list
+inline constexpr int32_t kMonitorDelayTicks = 10;     // from the last registration to the flush
+inline constexpr int32_t kNoExtension = -1;
+
+// The last status reported for the first slot holding `extension`; 0 when
+// none holds it or nothing has been reported since it was taken.
+uint8_t monitorStatusOf(const StationClient &client, int32_t extension);
+
+// The monitor step of a registered client's tick, after the digit-dial step.
+void tickMonitorTimer(StationClient &client);
+
+// Queues the waiting registrations, 16 to a request.  Those the full queue
+// cannot take stay waiting, and the flush is tried again on the next
+// qualifying tick.
+void flushMonitorRegistrations(StationClient &client);
+
+// A broadcast record (not a park list) of `length` bytes: the status of a
+// watched extension updates its slot and is posted.
+void onMonitorStatus(StationClient &client, const uint8_t *record, size_t length);
+
+}  // namespace qapi

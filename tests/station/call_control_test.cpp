@@ -1,0 +1,249 @@
+// Call control on the wire: the feature keys with their permission bytes,
+// suspend, a new call sent outside the queue, taking back a listed call,
+// deflecting, and what a full request queue refuses.
+#include <cstring>
+#include <string>
+
+#include "core/framing.h"
+#include "core/wire.h"
+#include "station/call_control.h"
+#include "station/monitor_panel.h"
+#include "station/park_table.h"
+#include "station/request_queue.h"
+#include "station/station_fixture.h"
+
+namespace qapi {
+namespace {
+
+using test::Datagram;
+using test::drainMessages;
+using test::wordAt;
+using Permission = uint8_t StatusSnapshot::*;
+
+class CallControl : public test::RegisteredStationTest {
+protected:
+    void forbidEverything() {
+        std::memset(&c->snapshot.canNewcall, 0,
+                    offsetof(StatusSnapshot, canPickup) + 1 - offsetof(StatusSnapshot, canNewcall));
+    }
+    // A call of the station's list, reported by the server.
+    void listCall(uint16_t number) {
+        feed(*c, test::Record(kCallEntryType, 5, 17).u16(12, number).u32(16, 1).u32(20, 2));
+        drainMessages();
+    }
+    // Expects one request of `type` sent now, `bytes` long, and acknowledges it.
+    Datagram oneRequest(uint8_t type, size_t bytes) {
+        const auto sent = tap->take();
+        EXPECT_EQ(sent.size(), 1u);
+        if (sent.size() != 1) return {};
+        EXPECT_EQ(sent[0].size(), bytes);
+        EXPECT_EQ(sent[0][4], type);
+        EXPECT_EQ(wordAt(sent[0], 0), 0);
+        EXPECT_EQ(static_cast<uint32_t>(wordAt(sent[0], 8)), test::kToken);
+        ack(sent[0][5]);
+        return sent[0];
+    }
+};
+
+struct Key {
+    const char *name;
+    int (*operation)(QapiHandle);
+    Permission allowed;
+    uint16_t code;
+};
+
+const Key kKeys[] = {
+    {"answer", QAPI_Client_answer, &StatusSnapshot::canAnswer, 167},
+    {"clear", QAPI_Client_clear, &StatusSnapshot::canClear, 160},
+    {"hold", QAPI_Client_hold, &StatusSnapshot::canHold, 161},
+    {"retrieve", QAPI_Client_retrieve, &StatusSnapshot::canRetrieve, 164},
+    {"callb", QAPI_Client_callb, &StatusSnapshot::canCallback, 165},
+    {"conference", QAPI_Client_conference, &StatusSnapshot::canConference, 162},
+    {"transfer", QAPI_Client_transfer, &StatusSnapshot::canTransfer, 163},
+    {"record_start", QAPI_Client_record_start, &StatusSnapshot::canRecordStart, 173},
+    {"record_stop", QAPI_Client_record_stop, &StatusSnapshot::canRecordStop, 174},
+    {"mailbox", QAPI_Client_mailbox, &StatusSnapshot::canMailbox, 172},
+};
+
+TEST_F(CallControl, EachFeatureKeyNeedsItsPermissionAndTravelsAsATwelveByteKey) {
+    for (const Key &key : kKeys) {
+        SCOPED_TRACE(key.name);
+        forbidEverything();
+        EXPECT_EQ(key.operation(c), 1);
+        EXPECT_TRUE(tap->take().empty());
+        c->snapshot.*key.allowed = 1;
+        EXPECT_EQ(key.operation(c), 0);
+        const Datagram d = oneRequest(kFeatureKeyType, 12);
+        if (!d.empty()) { EXPECT_EQ(readU16le(d.data() + 6), key.code); }
+    }
+    EXPECT_TRUE(drainMessages().empty());
+}
+
+TEST_F(CallControl, SuspendQueuesHoldThenSuspendAndTheSecondWaitsForTheFirstAcknowledgement) {
+    EXPECT_EQ(QAPI_Client_suspend(c), 1);
+    c->snapshot.canSuspend = 1;
+    EXPECT_EQ(QAPI_Client_suspend(c), 0);
+    EXPECT_EQ(readU16le(oneRequest(kFeatureKeyType, 12).data() + 6), 161);
+    EXPECT_EQ(readU16le(oneRequest(kFeatureKeyType, 12).data() + 6), 171);
+    EXPECT_EQ(c->queueHead, c->queueTail);
+}
+
+TEST_F(CallControl, EveryOperationRefusesAHandleThatIsNotALiveClient) {
+    StationClient *gone = start(18);
+    ASSERT_NE(gone, nullptr);
+    std::memset(&gone->snapshot.canNewcall, 1,
+                offsetof(StatusSnapshot, canPickup) + 1 - offsetof(StatusSnapshot, canNewcall));
+    ASSERT_EQ(QAPI_Client_stop(gone), 0);
+    int local = 0;
+    for (QapiHandle h : {static_cast<QapiHandle>(nullptr), static_cast<QapiHandle>(gone),
+                         static_cast<QapiHandle>(&local)}) {
+        for (const Key &key : kKeys) EXPECT_EQ(key.operation(h), 1) << key.name;
+        EXPECT_EQ(QAPI_Client_suspend(h), 1);
+        EXPECT_EQ(QAPI_Client_newcall(h, "1"), 1);
+        EXPECT_EQ(QAPI_Client_digits(h, "1"), 1);
+        EXPECT_EQ(QAPI_Client_transfer_undo(h, "1"), 1);
+        EXPECT_EQ(QAPI_Client_deflect(h, "1"), 1);
+        EXPECT_EQ(QAPI_Client_bdp_register(h, 100, 1), 1);
+        EXPECT_EQ(QAPI_Client_bdp_answer(h, 100), 1);
+        EXPECT_EQ(QAPI_Client_bdp_intrude(h, 100), 1);
+        EXPECT_EQ(QAPI_Client_resume(h, 1), 1);
+    }
+    EXPECT_TRUE(tap->take().empty());
+    EXPECT_TRUE(drainMessages().empty());
+}
+
+TEST_F(CallControl, ANewCallIsSentAtOnceOutsideTheQueueAndStartsTheDialedTextAfresh) {
+    c->snapshot.canDigits = 1;
+    ASSERT_EQ(QAPI_Client_digits(c, "9"), 0);  // pending, and shown as dialed
+    drainMessages();
+    ASSERT_TRUE(sendFeatureKey(*c, 160));       // outstanding in the queue
+    tap->take();
+
+    EXPECT_EQ(QAPI_Client_newcall(c, "12x4"), 0);
+    auto sent = tap->take();
+    ASSERT_EQ(sent.size(), 1u);
+    const Datagram &d = sent[0];
+    ASSERT_EQ(d.size(), 44u);
+    EXPECT_EQ(wordAt(d, 0), 0);
+    EXPECT_EQ(d[4], kNewCallType);
+    EXPECT_EQ(d[5], 0);  // no sequence: never acknowledged
+    EXPECT_EQ(readU16le(d.data() + 6), 0);
+    EXPECT_EQ(static_cast<uint32_t>(wordAt(d, 8)), test::kToken);
+    EXPECT_EQ(d[12], 1);
+    EXPECT_EQ(d[13], 2);
+    for (size_t i = 14; i < 44; ++i) EXPECT_EQ(d[i], 0xFF) << i;
+    EXPECT_STREQ(c->dialedText, "12");
+    EXPECT_EQ(c->pendingDial[0], kNoDialCode);
+    EXPECT_EQ(c->queueHead, 1);  // the queued key is untouched
+    auto texts = notes(QAPI_NOTIFY_TEXT);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].lParam, reinterpret_cast<intptr_t>(c->dialedText));
+
+    // Without digits: 32 empty codes and an empty text.
+    EXPECT_EQ(QAPI_Client_newcall(c, nullptr), 0);
+    sent = tap->take();
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(sent[0].size(), 44u);
+    for (size_t i = 12; i < 44; ++i) EXPECT_EQ(sent[0][i], 0xFF) << i;
+    EXPECT_STREQ(c->dialedText, "");
+    EXPECT_EQ(notes(QAPI_NOTIFY_TEXT).size(), 1u);
+
+    // Not allowed: nothing sent, nothing posted.
+    c->snapshot.canNewcall = 0;
+    EXPECT_EQ(QAPI_Client_newcall(c, "5"), 1);
+    EXPECT_TRUE(tap->take().empty());
+    EXPECT_TRUE(drainMessages().empty());
+}
+
+TEST_F(CallControl, TransferUndoSendsTheListedCallsNumberPlusOne) {
+    listCall(42);
+    listCall(65535);
+    EXPECT_EQ(QAPI_Client_transfer_undo(c, "0042"), 1);  // needs canPickup
+    c->snapshot.canPickup = 1;
+    EXPECT_EQ(QAPI_Client_transfer_undo(c, nullptr), 1);
+    EXPECT_EQ(QAPI_Client_transfer_undo(c, "43"), 1);     // not listed
+    EXPECT_EQ(QAPI_Client_transfer_undo(c, "x42"), 1);    // 0: not listed
+    EXPECT_EQ(QAPI_Client_transfer_undo(c, "65578"), 1);  // 42 in 16 bits, but no call has it
+    EXPECT_TRUE(tap->take().empty());
+
+    for (const char *text : {"0042", "42abc"}) {
+        EXPECT_EQ(QAPI_Client_transfer_undo(c, text), 0) << text;
+        const Datagram d = oneRequest(kTransferUndoType, 12);
+        if (!d.empty()) { EXPECT_EQ(readU16le(d.data() + 6), 43); }
+    }
+    // 65535 + 1 is 0 in 16 bits: no code, so the request carries an empty payload.
+    EXPECT_EQ(QAPI_Client_transfer_undo(c, "65535"), 0);
+    const Datagram d = oneRequest(kTransferUndoType, 44);
+    ASSERT_EQ(d.size(), 44u);
+    EXPECT_EQ(readU16le(d.data() + 6), 0);
+    for (size_t i = 12; i < 44; ++i) EXPECT_EQ(d[i], 0) << i;
+}
+
+TEST_F(CallControl, DeflectWorksInAnyStateAndNeedsALeadingDialCharacter) {
+    forbidEverything();
+    c->snapshot.canDigits = 1;
+    ASSERT_EQ(QAPI_Client_digits(c, "7"), 0);
+    drainMessages();
+    EXPECT_EQ(QAPI_Client_deflect(c, nullptr), 1);
+    EXPECT_EQ(QAPI_Client_deflect(c, "x12"), 1);
+    EXPECT_TRUE(tap->take().empty());
+    EXPECT_EQ(QAPI_Client_deflect(c, "#12"), 0);
+    const Datagram d = oneRequest(kDeflectType, 44);
+    ASSERT_EQ(d.size(), 44u);
+    EXPECT_EQ(readU16le(d.data() + 6), 0);
+    EXPECT_EQ(d[12], 15);
+    EXPECT_EQ(d[13], 1);
+    EXPECT_EQ(d[14], 2);
+    for (size_t i = 15; i < 44; ++i) EXPECT_EQ(d[i], 0xFF) << i;
+    // The dialing is not touched and nothing is posted.
+    EXPECT_EQ(c->pendingDial[0], 7);
+    EXPECT_STREQ(c->dialedText, "7");
+    EXPECT_TRUE(drainMessages().empty());
+}
+
+TEST_F(CallControl, AFullQueueRefusesEveryQueuedOperationAndChangesNothing) {
+    listCall(42);
+    QAPI_Client_bdp_register(c, 300, 1);
+    QAPI_Client_bdp_register(c, 301, 1);
+    const std::vector<uint8_t> watched2 = test::stationRecord(kBroadcast, 195, 0, 2, {44, 1, 0, 0});
+    const std::vector<uint8_t> watched3 = test::stationRecord(kBroadcast, 195, 0, 3, {45, 1, 0, 0});
+    onMonitorStatus(*c, watched2.data(), watched2.size());
+    onMonitorStatus(*c, watched3.data(), watched3.size());
+    const std::vector<uint8_t> parked =
+        test::stationRecord(kBroadcast, kParkListType, 0, 0, {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
+    onParkList(parked.data(), parked.size());
+    drainMessages();
+    std::memset(&c->snapshot.canNewcall, 1,
+                offsetof(StatusSnapshot, canPickup) + 1 - offsetof(StatusSnapshot, canNewcall));
+
+    // Room for one: suspend needs two and queues neither.
+    fillQueue(62);
+    EXPECT_EQ(QAPI_Client_suspend(c), 1);
+    EXPECT_EQ(c->queueHead, 62);
+    ASSERT_TRUE(sendFeatureKey(*c, 1));
+    tap->take();
+    std::vector<uint8_t> before(sizeof *c);
+    std::memcpy(before.data(), c, sizeof *c);
+
+    for (const Key &key : kKeys) EXPECT_EQ(key.operation(c), 1) << key.name;
+    EXPECT_EQ(QAPI_Client_suspend(c), 1);
+    EXPECT_EQ(QAPI_Client_transfer_undo(c, "42"), 1);
+    EXPECT_EQ(QAPI_Client_deflect(c, "12"), 1);
+    EXPECT_EQ(QAPI_Client_bdp_answer(c, 300), 1);
+    EXPECT_EQ(QAPI_Client_bdp_intrude(c, 301), 1);
+    EXPECT_EQ(QAPI_Client_resume(c, 9), 1);
+    EXPECT_EQ(std::memcmp(before.data(), c, sizeof *c), 0);
+    EXPECT_TRUE(tap->take().empty());
+    EXPECT_TRUE(drainMessages().empty());
+
+    // A new call does not use the queue and still goes.
+    EXPECT_EQ(QAPI_Client_newcall(c, "5"), 0);
+    EXPECT_EQ(tap->take().size(), 1u);
+    // Once the server acknowledges one, the queue takes a request again.
+    ack(0x81);
+    tap->take();
+    EXPECT_EQ(QAPI_Client_answer(c), 0);
+}
+
+}  // namespace
+}  // namespace qapi

@@ -1,0 +1,185 @@
+// The application drives a call through a scripted call server on a second
+// host (real multicast over a veth pair): it answers, holds, retrieves and
+// clears a call, then resumes a call from the broadcast park list.
+#include <atomic>
+#include <string>
+
+#include "core/framing.h"
+#include "core/stack.h"
+#include "core/wire.h"
+#include "station/call_control.h"
+#include "station/park_table.h"
+#include "station/request_queue.h"
+#include "station/station_fixture.h"
+#include "support/two_hosts.h"
+
+namespace qapi {
+namespace {
+
+using test::Datagram;
+using test::Record;
+
+constexpr uint32_t kAllowed = 0x100;             // calls allowed
+constexpr uint32_t kHeldFlags = kAllowed | 0x1;  // the far end connected: retrieve allowed
+constexpr int32_t kParkedKey = 0x5001;
+
+// The server's side: registers station 17, answers keep-alives, and
+// acknowledges every queued request at once, following it with the call
+// event that the request leads to.
+struct CallServer {
+    std::atomic<uint32_t> host{0};
+    std::atomic<uint8_t> callState{0};  // as the last event told the station
+    std::atomic<uint32_t> flags{kAllowed};
+
+    Datagram forHost(Record r) { return r.u32(0, host).bytes; }
+    Datagram callEvent(uint8_t sub, uint8_t state, uint32_t newFlags) {
+        callState = state;
+        flags = newFlags;
+        return forHost(test::event(kCallEventType, 17, sub, state, 0, newFlags, 1));
+    }
+
+    std::vector<Datagram> answer(const Datagram &d) {
+        if (d.size() < 12) return {};
+        if (d[4] == kRegisterRequestType) {
+            return {forHost(Record(kRegistrationReplyType, 0, 17, 40).u32(12, test::kToken).u32(16, flags))};
+        }
+        if (d[4] == kKeepAliveType) {
+            return {forHost(Record(kStatusReplyType, callState, 17, 16).u32(12, flags))};
+        }
+        if (!(d[5] & kSequenceBit)) return {};
+        const Datagram ack = forHost(Record(kAcknowledgeType, d[5], 17, 12));
+        if (d[4] == kResumeType) return {ack, callEvent(8, 10, kAllowed)};
+        if (d[4] != kFeatureKeyType) return {ack};
+        switch (readU16le(d.data() + 6)) {
+        case kAnswerKey:
+        case kRetrieveKey:
+            return {ack, callEvent(8, 10, kAllowed)};
+        case kHoldKey:
+            return {ack, callEvent(8, 10, kHeldFlags)};
+        case kClearKey:
+            return {ack, callEvent(1, 0, kAllowed)};
+        default:
+            return {ack};
+        }
+    }
+};
+
+class OperationsPeer : public test::StationTest {
+protected:
+    // One tick after the server has answered what was sent; returns what
+    // the server received and keeps the snapshots the tick posted.
+    std::vector<Datagram> exchange() {
+        std::vector<Datagram> received = server->settle();
+        test::runTicks(1);
+        posted.clear();
+        parkLists.clear();
+        for (const QMessage &m : test::drainMessages()) {
+            if (m.wParam == QAPI_NOTIFY_SNAPSHOT) posted.push_back(snapshotOf(m));
+            if (m.wParam == QAPI_NOTIFY_PARK_LIST) {
+                parkLists.push_back(reinterpret_cast<const QapiLineList *>(m.lParam));
+            }
+        }
+        return received;
+    }
+    // The one snapshot the last exchange posted.
+    const QapiStatusSnapshot &now() {
+        EXPECT_EQ(posted.size(), 1u);
+        if (posted.empty()) posted.push_back(QapiStatusSnapshot{});
+        return posted.back();
+    }
+    // Runs `operation`, which must be accepted and send one feature key
+    // with `code`, and lets the server answer it.
+    void press(int (*operation)(QapiHandle), uint16_t code, uint8_t sequence) {
+        ASSERT_EQ(operation(client), 0);
+        const auto received = exchange();
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_EQ(received[0].size(), 12u);
+        EXPECT_EQ(received[0][4], kFeatureKeyType);
+        EXPECT_EQ(received[0][5], sequence);
+        EXPECT_EQ(readU16le(received[0].data() + 6), code);
+    }
+
+    CallServer script;
+    std::unique_ptr<test::ServerHost> server;
+    StationClient *client = nullptr;
+    std::vector<QapiStatusSnapshot> posted;        // by the last exchange
+    std::vector<const QapiLineList *> parkLists;   // by the last exchange
+};
+
+TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResumesAParkedOne) {
+    server = std::make_unique<test::ServerHost>(test::kStationPort,
+                                                [this](const Datagram &d) { return script.answer(d); });
+    ASSERT_TRUE(server->ready());
+    ASSERT_TRUE(test::isolatedNetwork());
+    client = start(17);
+    ASSERT_NE(client, nullptr);
+    script.host = stack().stationEndpoint.localAddress;
+    test::runTicks(1);  // the registration request
+    exchange();
+    ASSERT_EQ(now().regState, QAPI_REG_REGISTERED);
+    EXPECT_EQ(QAPI_Client_answer(client), 1);  // nothing rings yet
+
+    // A call comes in.
+    server->push({script.callEvent(6, 6, kAllowed)});
+    exchange();
+    EXPECT_EQ(now().isAlerting, 1);
+    EXPECT_EQ(now().canAnswer, 1);
+    EXPECT_EQ(QAPI_Client_hold(client), 1);
+
+    press(QAPI_Client_answer, kAnswerKey, 0x81);
+    EXPECT_EQ(now().callState, 10);
+    EXPECT_EQ(now().canHold, 1);
+    EXPECT_EQ(now().canRetrieve, 0);
+
+    press(QAPI_Client_hold, kHoldKey, 0x82);
+    EXPECT_EQ(now().canHold, 0);
+    EXPECT_EQ(now().canRetrieve, 1);
+
+    press(QAPI_Client_retrieve, kRetrieveKey, 0x83);
+    EXPECT_EQ(now().canHold, 1);
+    EXPECT_EQ(now().canClear, 1);
+
+    press(QAPI_Client_clear, kClearKey, 0x84);
+    EXPECT_EQ(now().callState, 0);
+    EXPECT_EQ(now().canNewcall, 1);
+    EXPECT_EQ(now().canClear, 0);
+
+    // The server broadcasts its park list; the station takes the call back.
+    EXPECT_EQ(QAPI_Client_resume(client, kParkedKey), 1);  // not listed yet
+    std::vector<uint8_t> body(12);
+    writeU32le(body.data(), kParkedKey);
+    writeU32le(body.data() + 4, 0x17);
+    server->push({test::stationRecord(kBroadcast, kParkListType, 0, 0, body)});
+    exchange();
+    ASSERT_EQ(parkLists.size(), 1u);
+    const QapiLineList *list = parkLists[0];
+    EXPECT_STREQ(list->lines[0], "00005001 00000017");
+    EXPECT_EQ(list->lines[1], nullptr);
+
+    ASSERT_EQ(QAPI_Client_resume(client, kParkedKey), 0);
+    const auto received = exchange();
+    ASSERT_EQ(received.size(), 1u);
+    ASSERT_EQ(received[0].size(), 44u);
+    EXPECT_EQ(received[0][4], kResumeType);
+    EXPECT_EQ(received[0][5], 0x85);
+    EXPECT_EQ(test::wordAt(received[0], 12), kParkedKey);
+    EXPECT_EQ(now().callState, 10);
+    EXPECT_EQ(client->queueHead, client->queueTail);  // every request acknowledged
+
+    // Nothing is outstanding: the next seconds send keep-alives only, and
+    // the server's answers keep the call as it is.
+    int keepAlives = 0;
+    for (int t = 0; t < 40; ++t) {
+        for (const Datagram &d : exchange()) {
+            EXPECT_EQ(d[4], kKeepAliveType);
+            ++keepAlives;
+        }
+        EXPECT_TRUE(posted.empty());
+    }
+    EXPECT_EQ(keepAlives, 2);
+    EXPECT_EQ(client->snapshot.regState, QAPI_REG_REGISTERED);
+    EXPECT_EQ(client->snapshot.callState, 10);
+}
+
+}  // namespace
+}  // namespace qapi
