@@ -53,7 +53,7 @@ void FeedServer::answerPoll(int fd) {
         feed::Record bytes = feed::encode(record);
         std::string note = "feed: record " + std::to_string(next_) + ": " + feed::describe(record);
         if (breakNext_) {
-            bytes[152] ^= 0x01;  // the low check byte
+            feed::breakCheckSum(bytes);
             breakNext_ = false;
             note += " (check sum broken)";
         }
