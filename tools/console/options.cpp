@@ -20,6 +20,7 @@ Runs QapiDll and prints every notification it posts, one line each.
   --help
 
 Commands on stdin: "help" lists them.
+Exit status: 0, or 2 when the library refused a start or a command.
 )";
 
 namespace {
