@@ -1,0 +1,115 @@
+#!/bin/sh
+# Runs qapi-sim and qapi-console on two private network namespaces joined by
+# a veth pair, for a few seconds, and prints what the console saw.
+#
+#   scripts/demo.sh [--build DIR] [--seconds N]      (as root)
+#
+# The console's namespace is a fresh one made for this run (qtcon,
+# 10.78.0.1); the simulator's is another (qtsim, 10.78.0.2).  Each routes
+# the station multicast over its end of the veth pair: nothing leaves the
+# two namespaces, and both vanish when the run ends.
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$here/build/plain
+seconds=8
+while [ $# -gt 0 ]; do
+  case $1 in
+    --build) build=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--seconds N]" >&2; exit 2 ;;
+  esac
+done
+sim=${QAPI_SIM:-$build/sim/qapi-sim}
+console=${QAPI_CONSOLE:-$build/tools/qapi-console}
+for program in "$sim" "$console"; do
+  [ -x "$program" ] || { echo "demo: $program is missing: build first" >&2; exit 2; }
+done
+[ "$(id -u)" = 0 ] || { echo "demo: run as root (it creates network namespaces)" >&2; exit 2; }
+
+# Everything below runs in a network namespace of its own.
+if [ "${QAPI_DEMO_INSIDE:-}" != 1 ]; then
+  QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare --net "$0" --seconds "$seconds"
+fi
+
+work=$(mktemp -d)
+holder= simpid=
+cleanup() {
+  set +e
+  if [ -n "$simpid" ]; then kill "$simpid" 2>/dev/null; fi
+  if [ -n "$holder" ]; then kill "$holder" 2>/dev/null; fi
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# The simulator's namespace: held open by a sleeping process.
+unshare --net sleep 600 </dev/null >/dev/null 2>&1 &
+holder=$!
+tries=0
+while [ "$(readlink /proc/$holder/ns/net 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ]; do
+  tries=$((tries + 1)); [ $tries -lt 100 ] || { echo "demo: no namespace for the simulator" >&2; exit 1; }
+  sleep 0.05
+done
+in_sim() { nsenter --net=/proc/$holder/ns/net "$@"; }
+
+ip link set lo up
+ip link add qtcon type veth peer name qtsim
+ip link set qtsim netns "$holder"
+ip addr add 10.78.0.1/24 dev qtcon
+ip link set qtcon up
+ip route add 224.0.0.0/4 dev qtcon
+in_sim ip link set lo up
+in_sim ip addr add 10.78.0.2/24 dev qtsim
+in_sim ip link set qtsim up
+in_sim ip route add 224.0.0.0/4 dev qtsim
+
+# The library addresses station records by what this host's name resolves to.
+host_address=$(getent ahostsv4 "$(hostname)" | awk 'NR == 1 { print $1 }')
+host_option=${host_address:+--host-address $host_address}
+
+cat > "$work/script" <<'SCRIPT'
+wait registered 17
+display 17 Good morning
+ring 17 4711
+park 4712
+wait adjunct
+route 4711 17 4711 17
+wait answered
+wait polls 3
+sleep 1
+hangup 17
+sleep 1
+quit
+SCRIPT
+
+in_sim "$sim" --station-port 5001 $host_option --feed-port 7001 --feed-records 3 --records-per-poll 2 \
+  --adjunct-port 7002 --listen-address 10.78.0.2 --script "$work/script" --seconds "$seconds" \
+  </dev/null >"$work/sim.log" 2>&1 &
+simpid=$!
+tries=0
+until grep -q '^sim: ready' "$work/sim.log"; do
+  tries=$((tries + 1))
+  if [ $tries -ge 100 ] || ! kill -0 "$simpid" 2>/dev/null; then
+    echo "demo: the simulator did not start:" >&2; cat "$work/sim.log" >&2; exit 1
+  fi
+  sleep 0.05
+done
+
+# The console reads its commands from a pipe that closes once the
+# simulator's script has ended (and a second later): its end quits it.
+set +e
+{
+  while kill -0 "$simpid" 2>/dev/null; do sleep 0.1; done
+  sleep 1
+} | "$console" --station 17 --feed 10.78.0.2:7001 --adjunct 10.78.0.2:7002 --route-answer 200 \
+    --seconds "$seconds" >"$work/console.log" 2>&1
+status=$?
+set -e
+
+echo "=== console ==="
+cat "$work/console.log"
+echo "=== simulator ==="
+cat "$work/sim.log"
+exit $status

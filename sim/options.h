@@ -1,0 +1,30 @@
+// The simulator's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qsim {
+
+struct Options {
+    std::optional<uint16_t> stationPort;
+    std::optional<uint32_t> hostAddress;  // host order
+    int32_t firstFreeId = 100;
+    bool multicastAnywhere = false;
+    std::optional<uint16_t> feedPort;
+    uint32_t feedStock = 3;
+    uint32_t recordsPerPoll = 1;
+    std::optional<uint16_t> adjunctPort;
+    uint32_t listenAddress = 0x7F000001;  // 127.0.0.1
+    std::optional<std::string> scriptFile;
+    std::optional<uint32_t> seconds;
+    bool help = false;
+};
+
+// Throws std::invalid_argument with a message naming the bad argument.
+Options parseOptions(const std::vector<std::string> &args);
+extern const char *const kUsage;
+
+}  // namespace qsim
