@@ -21,6 +21,12 @@ while [ $# -gt 0 ]; do
   esac
 done
 sim=${QAPI_SIM:-$build/sim/qapi-sim}
+if [ -z "${QAPI_SIM:-}" ] && [ ! -x "$sim" ] && [ "$build" = "$here/build/plain" ]; then
+  # A fresh checkout: install what is missing and build first.
+  "$here/scripts/ensure-deps.sh"
+  cmake -S "$here" -B "$build" -DQAPI_BENCH=OFF >/dev/null
+  cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target qapi-sim qapi-console >/dev/null
+fi
 console=${QAPI_CONSOLE:-$build/tools/qapi-console}
 for program in "$sim" "$console"; do
   [ -x "$program" ] || { echo "demo: $program is missing: build first" >&2; exit 2; }
@@ -101,6 +107,13 @@ done
 # simulator's script has ended (and a second later): its end quits it.
 set +e
 {
+  # The application's side: answer the call once the station rings.
+  tries=0
+  until grep -q 'alerting=1' "$work/console.log" 2>/dev/null; do
+    tries=$((tries + 1)); [ $tries -lt 100 ] || break
+    sleep 0.05
+  done
+  echo "answer 17"
   while kill -0 "$simpid" 2>/dev/null; do sleep 0.1; done
   sleep 1
 } | "$console" --station 17 --feed 10.78.0.2:7001 --adjunct 10.78.0.2:7002 --route-answer 200 \

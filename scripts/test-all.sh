@@ -4,6 +4,7 @@
 # build.  Run as root: every test runs in a private network namespace.
 set -eu
 cd "$(dirname "$0")/.."
+scripts/ensure-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run() {

@@ -60,6 +60,36 @@ void respond(Console &console, const Words &w) {
     console.respond(static_cast<uint32_t>(request), digits, static_cast<int32_t>(value));
 }
 
+// The station named by a word, or null (reported).
+StationEntry *stationOf(Console &console, const std::string &word) {
+    long long id = 0;
+    StationEntry *s = toNumber(word, id) ? console.station(static_cast<int32_t>(id)) : nullptr;
+    if (!s) console.print("console", "no station " + word);
+    return s;
+}
+
+void report(Console &console, const StationEntry &s, const char *what, int result) {
+    console.result("station " + std::to_string(s.id), what, result == 0);
+}
+
+// Operations with a text: the digits, number or deflection target.
+void onStationText(Console &console, const Words &w, const char *what,
+                   int (*call)(QapiHandle, const char *)) {
+    if (StationEntry *s = stationOf(console, w[0])) {
+        report(console, *s, what, call(s->handle, w.size() > 1 ? w[1].c_str() : nullptr));
+    }
+}
+
+// Operations on an extension or a park key.
+void onStationNumber(Console &console, const Words &w, const char *what, int (*call)(QapiHandle, int32_t)) {
+    long long n = 0;
+    if (!toNumber(w[1], n)) return console.print("console", what + std::string(" wants a number: ") + w[1]);
+    if (StationEntry *s = stationOf(console, w[0])) report(console, *s, what, call(s->handle, static_cast<int32_t>(n)));
+}
+
+int watch(QapiHandle h, int32_t extension) { return QAPI_Client_bdp_register(h, extension, 1); }
+int unwatch(QapiHandle h, int32_t extension) { return QAPI_Client_bdp_register(h, extension, 0); }
+
 }  // namespace
 
 const std::vector<CommandSpec> &commandTable() {
@@ -71,15 +101,54 @@ const std::vector<CommandSpec> &commandTable() {
         {"feed", "HOST:PORT|stop", "open a call-record feed, or close it", 1, 1, feed},
         {"adjunct", "HOST:PORT|stop", "open a routing adjunct link, or close it", 1, 1, adjunct},
         {"respond", "HANDLE [DIGITS|-] [VALUE]", "answer a route request", 1, 3, respond},
+        // Call control.
+        {"newcall", "STATION [DIGITS]", "start a call, dialing the digits if given", 1, 2,
+         [](Console &c, const Words &w) { onStationText(c, w, "newcall", QAPI_Client_newcall); }},
+        {"digits", "STATION DIGITS", "dial further digits", 2, 2,
+         [](Console &c, const Words &w) { onStationText(c, w, "digits", QAPI_Client_digits); }},
+        {"answer", "STATION", "answer the ringing call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "answer", QAPI_Client_answer); }},
+        {"clear", "STATION", "clear the call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "clear", QAPI_Client_clear); }},
+        {"hold", "STATION", "hold the call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "hold", QAPI_Client_hold); }},
+        {"retrieve", "STATION", "retrieve the held call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "retrieve", QAPI_Client_retrieve); }},
+        {"callback", "STATION", "ask for a call back", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "callback", QAPI_Client_callb); }},
+        {"suspend", "STATION", "park the call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "suspend", QAPI_Client_suspend); }},
+        {"conference", "STATION", "join the held and the present call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "conference", QAPI_Client_conference); }},
+        {"transfer", "STATION", "connect the held and the present call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "transfer", QAPI_Client_transfer); }},
+        {"record-start", "STATION", "start recording the call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "record-start", QAPI_Client_record_start); }},
+        {"record-stop", "STATION", "stop recording the call", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "record-stop", QAPI_Client_record_stop); }},
+        {"mailbox", "STATION", "call the mailbox", 1, 1,
+         [](Console &c, const Words &w) { onStation(c, w[0], "mailbox", QAPI_Client_mailbox); }},
+        {"take-back", "STATION NUMBER", "take back a call of the call list", 2, 2,
+         [](Console &c, const Words &w) { onStationText(c, w, "take-back", QAPI_Client_transfer_undo); }},
+        {"deflect", "STATION DIGITS", "deflect the call to another number", 2, 2,
+         [](Console &c, const Words &w) { onStationText(c, w, "deflect", QAPI_Client_deflect); }},
+        // Busy-lamp panel and parked calls.
+        {"watch", "STATION EXTENSION", "watch an extension's busy state", 2, 2,
+         [](Console &c, const Words &w) { onStationNumber(c, w, "watch", watch); }},
+        {"unwatch", "STATION EXTENSION", "stop watching an extension", 2, 2,
+         [](Console &c, const Words &w) { onStationNumber(c, w, "unwatch", unwatch); }},
+        {"pickup", "STATION EXTENSION", "answer a watched extension's ringing call", 2, 2,
+         [](Console &c, const Words &w) { onStationNumber(c, w, "pickup", QAPI_Client_bdp_answer); }},
+        {"intrude", "STATION EXTENSION", "intrude on a watched extension's call", 2, 2,
+         [](Console &c, const Words &w) { onStationNumber(c, w, "intrude", QAPI_Client_bdp_intrude); }},
+        {"resume", "STATION KEY", "take a parked call", 2, 2,
+         [](Console &c, const Words &w) { onStationNumber(c, w, "resume", QAPI_Client_resume); }},
     };
     return table;
 }
 
 void onStation(Console &console, const std::string &word, const char *what, int (*call)(QapiHandle)) {
-    long long id = 0;
-    StationEntry *s = toNumber(word, id) ? console.station(static_cast<int32_t>(id)) : nullptr;
-    if (!s) return console.print("console", "no station " + word);
-    console.result("station " + std::to_string(s->id), what, call(s->handle) == 0);
+    if (StationEntry *s = stationOf(console, word)) report(console, *s, what, call(s->handle));
 }
 
 void runCommandLine(Console &console, const std::string &line) {

@@ -1,9 +1,5 @@
 // The console's stdin commands: one table of name, arguments, help and the
-// function that carries the command out.  A new command is one more row; a
-// station operation, for example:
-//
-//     {"answer", "STATION", "answer the ringing call", 1, 1,
-//      [](Console &c, const Words &w) { onStation(c, w[0], "answer", QAPI_Client_answer); }},
+// function that carries the command out.  A new command is one more row.
 #pragma once
 
 #include <string>

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs the build and test dependencies when any of them is missing, so
+# that the scripts work on a fresh Debian 12 machine (as root).
+set -eu
+missing=
+for tool in cmake g++ make nm ip unshare qemu-i386; do
+  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+done
+for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googletest/CMakeLists.txt \
+            /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so; do
+  [ -e "$file" ] || missing="$missing $file"
+done
+if [ -n "$missing" ]; then
+  echo "installing what is missing:$missing"
+  "$(dirname "$0")/install-deps.sh"
+fi
