@@ -24,14 +24,7 @@ bool adjunctCheckHandle(const void *handle) {
     return link->magic == kLinkMagic && link->window != 0;
 }
 
-void releaseAdjunctLinks() {
-    for (AdjunctLink *&slot : linkTable()) {
-        if (!slot) continue;
-        AdjunctLink *link = slot;
-        slot = nullptr;
-        closeAndFree(link);
-    }
-}
+void releaseAdjunctLinks() { releaseEverySlot(linkTable(), closeAndFree); }
 
 }  // namespace qapi
 

@@ -23,14 +23,7 @@ void freeFeed(CmdrFeed *feed) {
 
 }  // namespace
 
-void releaseEveryFeed(HandleRegistry &registry) {
-    for (CmdrFeed *&slot : registry.feeds) {
-        CmdrFeed *feed = slot;
-        if (!feed) continue;
-        slot = nullptr;
-        freeFeed(feed);
-    }
-}
+void releaseEveryFeed(HandleRegistry &registry) { releaseEverySlot(registry.feeds, freeFeed); }
 
 }  // namespace qapi
 

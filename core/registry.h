@@ -49,4 +49,16 @@ int slotOf(T *const (&slots)[N], const void *handle) {
     return kNoSlot;
 }
 
+// Empties every slot, in slot order, handing each handle that stood there to
+// `release` once its slot is already empty.
+template <class T, size_t N, class Release>
+void releaseEverySlot(T *(&slots)[N], Release release) {
+    for (T *&slot : slots) {
+        T *handle = slot;
+        if (!handle) continue;
+        slot = nullptr;
+        release(handle);
+    }
+}
+
 }  // namespace qapi

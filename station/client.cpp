@@ -68,11 +68,7 @@ void postSnapshot(StationClient &client) {
 }
 
 void releaseAllClients() {
-    for (StationClient *&client : stack().registry.clients) {
-        StationClient *gone = client;
-        client = nullptr;
-        std::free(gone);
-    }
+    releaseEverySlot(stack().registry.clients, [](StationClient *client) { std::free(client); });
 }
 
 }  // namespace qapi
