@@ -65,6 +65,9 @@ void postSnapshot(StationClient &client) {
     std::memcpy(copy, &client.snapshot, sizeof *copy);
     postNotify(client.target, QAPI_NOTIFY_SNAPSHOT, reinterpret_cast<intptr_t>(copy));
     client.superviseTicks = 0;
+    // Change detection compares with what the application saw last, whoever
+    // posted it: after a failure snapshot, the recovery is always posted.
+    client.lastSnapshot = client.snapshot;
 }
 
 void releaseAllClients() {

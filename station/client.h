@@ -24,8 +24,8 @@ inline constexpr int32_t kAnyStation = -1;  // takes the identifier of the regis
 
 struct StationClient {
     StatusSnapshot snapshot;  // what the application sees; must stay first
-    // The visible part (regState to indicator3) as updateFeatures last posted
-    // it; only those fields are meaningful here.
+    // The visible part (regState to indicator3) as last posted; only those
+    // fields are meaningful here.
     StatusSnapshot lastSnapshot;
     int32_t superviseTicks;   // ticks since the supervision's last reset
     int32_t retryCount;       // registrations or keep-alives sent without answer

@@ -109,7 +109,7 @@ TEST_F(StationSupervision, SnapshotsPostponeTheKeepAliveButDoNotCountAsAnswers) 
     EXPECT_EQ(c->retryCount, 2);
 }
 
-TEST_F(StationSupervision, RecoveringWithTheSameVisibleStatusPostsNoSnapshot) {
+TEST_F(StationSupervision, RecoveringFromAFailureIsAlwaysPosted) {
     StationClient *c = start(17);
     ASSERT_NE(c, nullptr);
     feed(*c, test::registrationReply(17, 0x100));
@@ -120,7 +120,15 @@ TEST_F(StationSupervision, RecoveringWithTheSameVisibleStatusPostsNoSnapshot) {
     feed(*c, test::registrationReply(17, 0x100));
     EXPECT_EQ(c->snapshot.regState, QAPI_REG_REGISTERED);
     EXPECT_EQ(c->snapshot.statusText, nullptr);
-    EXPECT_TRUE(snapshots().empty());  // equal to what updateFeatures last posted
+    // The visible status equals the one posted before the failure, but the
+    // application last saw the failure: it is told of the recovery.
+    const auto recovered = snapshots();
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0].regState, QAPI_REG_REGISTERED);
+    EXPECT_EQ(recovered[0].statusText, nullptr);
+    EXPECT_EQ(recovered[0].canNewcall, 1);
+    feed(*c, test::Record(kStatusReplyType, 0, 17, 16).u32(12, 0x100));
+    EXPECT_TRUE(snapshots().empty());  // nothing changed since
 }
 
 }  // namespace
