@@ -24,7 +24,9 @@ void emptyPendingDial(StationClient &client) {
 
 void tickDialTimer(StationClient &client) {
     if (client.dialTimer == 0 || --client.dialTimer > 0) return;
-    if (client.snapshot.canDigits) {
+    // A new call may have emptied the codes since the last digit: an empty
+    // batch is not sent.
+    if (client.snapshot.canDigits && client.pendingDial[0] != kNoDialCode) {
         StationRequest request{};
         request.type = kDialDigitsType;
         std::memcpy(request.payload, client.pendingDial, sizeof client.pendingDial);

@@ -87,6 +87,17 @@ TEST_F(DialTimer, CodesPendingWhenTheStationStopsTakingDigitsAreDropped) {
     EXPECT_STREQ(c->dialedText, "12");
 }
 
+TEST_F(DialTimer, ANewCallBeforeTheTimerFiresSendsNoEmptyDigitsRequest) {
+    ASSERT_EQ(QAPI_Client_digits(c, "12"), 0);
+    c->snapshot.canNewcall = 1;
+    ASSERT_EQ(QAPI_Client_newcall(c, nullptr), 0);  // empties the pending codes
+    const auto newcall = tap->take();
+    ASSERT_EQ(newcall.size(), 1u);
+    EXPECT_EQ(newcall[0][4], kNewCallType);
+    EXPECT_TRUE(runAndWatch(5).empty());  // the timer runs out with nothing to send
+    EXPECT_EQ(c->dialTimer, 0);
+}
+
 TEST_F(DialTimer, TextsAreTakenUpToTheFirstNonDialCharacterAndAtMostThirtyTwo) {
     // Lower-case letters stay as typed in the text and travel as their codes.
     EXPECT_EQ(QAPI_Client_digits(c, "5a"), 0);
