@@ -41,10 +41,10 @@ TEST(CmdrRecordFuzz, SealedRecordsOfAnyContentDecodeWellFormedAndOneChangedByteI
     test::Prng r{0x5EED0002};
     const size_t rounds = test::fuzzRounds(200000);
     for (size_t round = 0; round < rounds; ++round) {
-        test::WireRecord w(r.byte());
-        for (size_t i = 0; i < rec::kMarker; ++i) {
-            const bool dialField = i >= rec::kDigitsA && i < rec::kDateTime;
-            if (!dialField || r.percent(20)) w.bytes[i] = dialField && r.percent(50) ? r.below(16) : r.byte();
+        test::WireRecord w(0);
+        for (uint8_t &b : w.bytes) b = r.byte();
+        for (size_t field = rec::kDigitsA; field < rec::kDateTime; field += 32) {  // codes up to a random end
+            for (size_t i = 0, end = r.below(33); i < end; ++i) w.bytes[field + i] = static_cast<uint8_t>(r.below(16));
         }
         if (r.percent(30)) {
             w.u32(rec::kDateTime, test::packedDateTime(2000 + r.below(64), 1 + r.below(12), 1 + r.below(31),
