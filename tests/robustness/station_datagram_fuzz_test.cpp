@@ -95,15 +95,22 @@ Bytes makeDatagram(test::Prng &r) {
     return d;
 }
 
-std::string clientProblem(const StationClient &c) {
-    const QapiStatusSnapshot &s = c.snapshot;
+std::string snapshotProblem(const QapiStatusSnapshot &s) {
     if (s.regState < QAPI_REG_REGISTERING || s.regState > QAPI_REG_FAILED) return "regState";
     for (const uint8_t *f = &s.canNewcall; f <= &s.indicator3; ++f) {
         if (*f > 1) return "flag byte " + std::to_string(f - &s.canNewcall) + " is " + std::to_string(*f);
     }
     if (s.reserved1[0] | s.reserved1[1] | s.reserved1[2] | s.reserved2[0] | s.reserved2[1]) return "reserved bytes";
+    return "";
+}
+
+std::string clientProblem(const StationClient &c) {
+    if (const std::string p = snapshotProblem(c.snapshot); !p.empty()) return p;
     if (c.queueHead < 0 || c.queueHead >= 64 || c.queueTail < 0 || c.queueTail >= 64) return "queue indices";
     if (c.dialedText[kDialBufferSize] != '\0' || c.parkListSent > 1 || c.magic != kClientMagic) return "record";
+    for (size_t i = c.monitorSlotsUsed; i < kMonitorSlots; ++i) {
+        if (c.monitorExtension[i] != kNoExtension) return "taken monitor slot beyond the used ones";
+    }
     for (const CallEntry &e : c.callTable) {
         if (e.state != 0 && !std::strchr("\1\2\3\4\5\6\7\31", e.state)) return "call table state";
     }
@@ -125,12 +132,9 @@ std::string messageProblem(const QMessage &m) {
     if (m.message != QAPI_NOTIFY_MSG || k == kClients) return "message to no client";
     const auto *text = reinterpret_cast<const char *>(m.lParam);
     const auto *status = reinterpret_cast<const QapiExtensionStatus *>(m.lParam);
-    StationClient copy{};
     switch (m.wParam) {
     case QAPI_NOTIFY_SNAPSHOT:
-        copy.snapshot = *reinterpret_cast<const QapiStatusSnapshot *>(m.lParam);
-        copy.magic = kClientMagic;
-        return clientProblem(copy);
+        return snapshotProblem(*reinterpret_cast<const QapiStatusSnapshot *>(m.lParam));
     case QAPI_NOTIFY_KEY:
     case QAPI_NOTIFY_DIGIT:
         return m.lParam == 255 || (m.lParam > 0 && std::strchr("0123456789ABCD*#", int(m.lParam))) ? "" : "key";
