@@ -62,6 +62,10 @@ bool adjunctCheckHandle(const void *link);
 // One tick of a live link: keep-alive check, then every waiting datagram.
 void adjunctTick(AdjunctLink &link);
 void adjunctSendKeepAlive(AdjunctLink &link);
+// Hands one received datagram of `size` bytes to its handler.  A datagram
+// that is shorter than a header, does not start with 0 or holds more than
+// its header declares is ignored, as is any type the link does not take.
+void adjunctHandleDatagram(AdjunctLink &link, const uint8_t *data, size_t size);
 // NotifyCode 200 with the link's state and status text (window only).
 void adjunctPostStatus(const AdjunctLink &link);
 

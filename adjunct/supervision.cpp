@@ -29,10 +29,9 @@ void onKeepAliveReply(AdjunctLink &link) {
     }
 }
 
-// Hands one received datagram to its handler.  A datagram that is shorter
-// than a header, does not start with 0 or holds more than its header
-// declares is ignored, as is any type the link does not take.
-void handleDatagram(AdjunctLink &link, const uint8_t *data, size_t size) {
+}  // namespace
+
+void adjunctHandleDatagram(AdjunctLink &link, const uint8_t *data, size_t size) {
     if (size < kAdjunctHeaderSize || data[0] != 0) return;
     if (size > kAdjunctHeaderSize + readU16le(data + 2)) return;
     switch (data[1]) {
@@ -46,8 +45,6 @@ void handleDatagram(AdjunctLink &link, const uint8_t *data, size_t size) {
         break;
     }
 }
-
-}  // namespace
 
 void adjunctSendKeepAlive(AdjunctLink &link) {
     static constexpr uint8_t kKeepAlive[kAdjunctHeaderSize] = {0, kAdjunctKeepAliveType, 0, 0};
@@ -78,7 +75,7 @@ void adjunctTick(AdjunctLink &link) {
             return;
         }
         if (n == 0) return;
-        handleDatagram(link, receiveBuffer, static_cast<size_t>(n));
+        adjunctHandleDatagram(link, receiveBuffer, static_cast<size_t>(n));
     }
 }
 

@@ -38,4 +38,10 @@ bool openStationEndpointIfNeeded();
 // One 100 ms tick; the timer created by QAPI_Stack_initialize calls it.
 void runTick();
 
+// Where the tick hands the station records it reads: records for this host
+// to every live client, park lists to the park table, other broadcasts to
+// every client's panel.
+struct StationRecordSink;
+const StationRecordSink &stationRecordSink();
+
 }  // namespace qapi

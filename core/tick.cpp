@@ -35,6 +35,8 @@ constexpr StationRecordSink kStationSink{toEveryClient, onParkList, toEveryPanel
 
 }  // namespace
 
+const StationRecordSink &stationRecordSink() { return kStationSink; }
+
 void runTick() {
     StackState &s = stack();
     ++s.stackTick;

@@ -46,6 +46,7 @@ struct StationClient {
     int32_t monitorExtension[kMonitorSlots];  // -1 = free slot
     uint8_t monitorPending[kMonitorSlots];
     uint8_t monitorStatus[kMonitorSlots];
+    uint16_t monitorSlotsUsed;  // one past the highest slot ever taken: every later slot is free
     uint8_t parkListSent;     // 1 once the park list was posted to this client
     NotifyTarget target;
     uint32_t magic;           // kClientMagic while the record is a client

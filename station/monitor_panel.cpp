@@ -11,10 +11,13 @@ namespace {
 constexpr size_t kStatusRecordSize = 12;
 constexpr int kNoMonitorSlot = -1;
 
+// Only the slots below monitorSlotsUsed can hold an extension, so a status
+// broadcast costs a client that watches little next to nothing.
 int firstSlotOf(const StationClient &client, int32_t extension) {
-    for (size_t i = 0; i < kMonitorSlots; ++i) {
+    for (size_t i = 0; i < client.monitorSlotsUsed; ++i) {
         if (client.monitorExtension[i] == extension) return static_cast<int>(i);
     }
+    if (extension == kNoExtension && client.monitorSlotsUsed < kMonitorSlots) return client.monitorSlotsUsed;
     return kNoMonitorSlot;
 }
 
@@ -65,7 +68,7 @@ void tickMonitorTimer(StationClient &client) {
 void flushMonitorRegistrations(StationClient &client) {
     MonitorBatch batch;
     bool queued = true;
-    for (size_t i = 0; i < kMonitorSlots && queued; ++i) {
+    for (size_t i = 0; i < client.monitorSlotsUsed && queued; ++i) {
         if (client.monitorExtension[i] == kNoExtension || !client.monitorPending[i]) continue;
         batch.slots[batch.count++] = static_cast<uint16_t>(i);
         if (batch.count == kExtensionsPerRequest) queued = batch.queue(client);
@@ -110,6 +113,7 @@ int QAPI_Client_bdp_register(QapiHandle handle, int32_t extension, int32_t on) {
     const int slot = firstSlotOf(*client, kNoExtension);
     if (slot == kNoMonitorSlot) return 1;
     client->monitorExtension[slot] = extension;
+    if (slot >= client->monitorSlotsUsed) client->monitorSlotsUsed = static_cast<uint16_t>(slot + 1);
     client->monitorStatus[slot] = 0;
     client->monitorPending[slot] = 1;
     client->monitorTimer = kMonitorDelayTicks;

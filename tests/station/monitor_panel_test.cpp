@@ -135,6 +135,19 @@ TEST_F(MonitorPanel, TheFiveHundredThirteenthWatchIsRefused) {
     EXPECT_EQ(monitorStatusOf(*c, 9999), 0);
 }
 
+TEST_F(MonitorPanel, StatusesReachTheHighestTakenSlotAndFreedSlotsAreTakenLowestFirst) {
+    for (int32_t e = 0; e < 512; ++e) watch(e);
+    for (int32_t e = 0; e < 511; ++e) watch(e, 0);  // only the last slot stays taken
+    watch(7000);
+    EXPECT_EQ(c->monitorExtension[0], 7000);
+    report(511, 3);
+    report(7000, 2);
+    EXPECT_EQ(statuses(), (std::vector<std::pair<int32_t, int32_t>>{{511, 3}, {7000, 2}}));
+    for (int32_t e = 1; e < 511; ++e) watch(8000 + e);
+    EXPECT_EQ(c->monitorExtension[510], 8510);
+    EXPECT_EQ(QAPI_Client_bdp_register(c, 9999, 1), 1);  // full again
+}
+
 TEST_F(MonitorPanel, StatusReportsCountOnlyForWatchedExtensionsOfARegisteredStation) {
     watch(500);
     StationClient *other = start(18);
