@@ -1,5 +1,7 @@
 #include "sim/options.h"
 
+#include "tools/common/option_number.h"
+
 #include <stdexcept>
 
 #include "sim/sockets.h"
@@ -49,18 +51,7 @@ Commands (script or stdin, one per line, # starts a comment):
 namespace {
 
 uint32_t number(const std::string &option, const std::string &text, uint32_t least, uint32_t most) {
-    size_t used = 0;
-    unsigned long v = 0;
-    try {
-        v = std::stoul(text, &used, 10);
-    } catch (const std::exception &) {
-        used = 0;
-    }
-    if (used != text.size() || text.empty() || v < least || v > most) {
-        throw std::invalid_argument(option + " wants a number from " + std::to_string(least) + " to " +
-                                    std::to_string(most) + ", not \"" + text + "\"");
-    }
-    return static_cast<uint32_t>(v);
+    return static_cast<uint32_t>(qtools::optionNumber(option, text, least, most));
 }
 
 uint16_t port(const std::string &option, const std::string &text) {

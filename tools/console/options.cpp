@@ -1,5 +1,7 @@
 #include "console/options.h"
 
+#include "common/option_number.h"
+
 #include <stdexcept>
 
 namespace qconsole {
@@ -23,24 +25,7 @@ Commands on stdin: "help" lists them.
 Exit status: 0, or 2 when the library refused a start or a command.
 )";
 
-namespace {
-
-int64_t number(const std::string &option, const std::string &text, int64_t least, int64_t most) {
-    size_t used = 0;
-    long long v = 0;
-    try {
-        v = std::stoll(text, &used, 10);
-    } catch (const std::exception &) {
-        used = 0;
-    }
-    if (text.empty() || used != text.size() || v < least || v > most) {
-        throw std::invalid_argument(option + " wants a number from " + std::to_string(least) + " to " +
-                                    std::to_string(most) + ", not \"" + text + "\"");
-    }
-    return v;
-}
-
-}  // namespace
+using qtools::optionNumber;
 
 Endpoint parseEndpoint(const std::string &text) {
     const size_t colon = text.rfind(':');
@@ -48,7 +33,7 @@ Endpoint parseEndpoint(const std::string &text) {
     Endpoint e;
     e.host = text.substr(0, colon);
     if (e.host.size() > 2 && e.host.front() == '[' && e.host.back() == ']') e.host = e.host.substr(1, e.host.size() - 2);
-    e.port = static_cast<uint32_t>(number("the port of " + text, text.substr(colon + 1), 1, 65535));
+    e.port = static_cast<uint32_t>(optionNumber("the port of " + text, text.substr(colon + 1), 1, 65535));
     return e;
 }
 
@@ -60,13 +45,13 @@ Options parseOptions(const std::vector<std::string> &args) {
             if (i + 1 >= args.size()) throw std::invalid_argument(a + " wants a value");
             return args[++i];
         };
-        if (a == "--port") o.stationPort = static_cast<uint32_t>(number(a, value(), 1, 65535));
-        else if (a == "--station") o.stations.push_back(static_cast<int32_t>(number(a, value(), -1, INT32_MAX)));
+        if (a == "--port") o.stationPort = static_cast<uint32_t>(optionNumber(a, value(), 1, 65535));
+        else if (a == "--station") o.stations.push_back(static_cast<int32_t>(optionNumber(a, value(), -1, INT32_MAX)));
         else if (a == "--feed") o.feed = parseEndpoint(value());
         else if (a == "--adjunct") o.adjunct = parseEndpoint(value());
         else if (a == "--route-answer") o.routeAnswer = value();
-        else if (a == "--route-value") o.routeValue = static_cast<int32_t>(number(a, value(), INT32_MIN, INT32_MAX));
-        else if (a == "--seconds") o.seconds = static_cast<uint32_t>(number(a, value(), 1, 86400));
+        else if (a == "--route-value") o.routeValue = static_cast<int32_t>(optionNumber(a, value(), INT32_MIN, INT32_MAX));
+        else if (a == "--seconds") o.seconds = static_cast<uint32_t>(optionNumber(a, value(), 1, 86400));
         else if (a == "--heartbeats") o.heartbeats = true;
         else if (a == "--no-stdin") o.readStdin = false;
         else if (a == "--help" || a == "-h") o.help = true;
