@@ -78,7 +78,8 @@ struct SlotLookup {
     size_t index;     // that slot, else the first slot not live (kRouteSlots if none)
 };
 SlotLookup adjunctFindSlot(const AdjunctLink &link, uint32_t requestId);
-void adjunctSendResponse(AdjunctLink &link, size_t slotIndex);
+// Sends the slot's response; false when the platform did not take it.
+bool adjunctSendResponse(AdjunctLink &link, size_t slotIndex);
 
 // Closes and frees every link, in slot order; used when the library releases
 // every handle.  Nothing is sent or posted.

@@ -82,7 +82,7 @@ void adjunctOnRouteRequest(AdjunctLink &link, const uint8_t *body, size_t bodySi
     slot.arrivalTick = stackTick();
     slot.requestId = requestId;
 
-    auto *p = static_cast<QapiRouteRequestPayload *>(cutScratch(sizeof(QapiRouteRequestPayload)));
+    auto *p = cutScratchFor<QapiRouteRequestPayload>();
     p->handle = handleOf(found.index, requestId);
     unpackDateTime(readU32le(body + kDateTimeAt), *p);
     p->numberB = readI32le(body + kNumberBAt);
@@ -92,11 +92,11 @@ void adjunctOnRouteRequest(AdjunctLink &link, const uint8_t *body, size_t bodySi
     postToWindow(link.window, QAPI_NOTIFY_ROUTE_REQUEST, reinterpret_cast<intptr_t>(p));
 }
 
-void adjunctSendResponse(AdjunctLink &link, size_t slotIndex) {
+bool adjunctSendResponse(AdjunctLink &link, size_t slotIndex) {
     uint8_t datagram[kRouteResponseSize] = {0, kRouteResponseType};
     writeU16le(datagram + 2, static_cast<uint16_t>(kResponseBodySize));
     std::memcpy(datagram + kAdjunctHeaderSize, link.slots[slotIndex].responseBody, kResponseBodySize);
-    (void)sendBytes(link.endpoint, datagram, sizeof datagram);
+    return sendBytes(link.endpoint, datagram, sizeof datagram) == 0;
 }
 
 }  // namespace qapi
@@ -108,6 +108,9 @@ extern "C" {
 int QAPI_Adjunct_response(QapiHandle handle, uint32_t routeHandle, const char *digits, int32_t value) {
     if (!adjunctCheckHandle(handle)) return 1;
     auto &link = *static_cast<AdjunctLink *>(handle);
+    // A failed link has closed its endpoint: an answer could not reach the
+    // server, and taking it would tell the application it had.
+    if (link.state == LinkState::Failed) return 1;
     const uint32_t index = routeHandle >> kHandleSlotShift;
     if (index >= kRouteSlots) return 1;
     RouteSlot &slot = link.slots[index];
@@ -115,15 +118,18 @@ int QAPI_Adjunct_response(QapiHandle handle, uint32_t routeHandle, const char *d
     if (slot.state != SlotState::Pending) return 1;  // answered once already
     if (!slotIsLive(slot)) return 1;                 // 50 ticks have passed
 
-    slot.state = SlotState::Answered;
     // The full id as the server sent it, even where the handle holds only
     // its low 16 bits.
     writeU32le(slot.responseBody + kResponseIdAt, slot.requestId);
     writeU32le(slot.responseBody + kResponseValueAt, static_cast<uint32_t>(value));
     packDialCodes(digits, slot.responseBody + kResponseDigitsAt);
-    // A failed link has closed its endpoint: the answer is taken but nothing
-    // goes out.
-    adjunctSendResponse(link, index);
+    if (!adjunctSendResponse(link, index)) {
+        // Not sent: the request stays unanswered, and the application may
+        // answer again within the window.
+        std::memset(slot.responseBody, 0, sizeof slot.responseBody);
+        return 1;
+    }
+    slot.state = SlotState::Answered;
     return 0;
 }
 

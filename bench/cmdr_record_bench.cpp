@@ -39,7 +39,7 @@ void BM_ValidateAndDecodeRecord(benchmark::State &state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(record.data());
         if (!cmdrRecordIsValid(record.data())) continue;
-        auto *payload = static_cast<CmdrRecordPayload *>(cutScratch(sizeof(CmdrRecordPayload)));
+        auto *payload = cutScratchFor<CmdrRecordPayload>();
         decodeCmdrRecord(record.data(), server, RemoteFamily::Ipv4, *payload);
         benchmark::DoNotOptimize(payload);
         benchmark::ClobberMemory();

@@ -1,12 +1,14 @@
 // The call-record feed: one stream connection to the call server per feed.
-// The feed polls with a single byte, reads every whole 154-byte record that
-// has arrived, and hands each to the record decoder, which posts it to the
-// feed's window.  A feed never reconnects: when its connection fails it says
+// The feed polls with a single byte, reads whatever has arrived into its
+// receive buffer, and hands each whole 154-byte record to the record decoder,
+// which posts it to the feed's window.  The stream has no record boundaries:
+// the bytes of a record not yet whole wait in the buffer for the rest.  A feed never reconnects: when its connection fails it says
 // so once and then does nothing until the application stops it.
 #pragma once
 
 #include <cstdint>
 
+#include "cmdr/record.h"
 #include "core/registry.h"
 #include "net/endpoint.h"
 #include "qapi.h"
@@ -16,6 +18,8 @@ namespace qapi {
 enum FeedState : int32_t { kFeedRunning = QAPI_CMDR_RUNNING, kFeedFailed = QAPI_CMDR_FAILED };
 
 inline constexpr uint8_t kPollByte = 0x58;
+inline constexpr size_t kFeedBufferRecords = 64;
+inline constexpr size_t kFeedBufferSize = kFeedBufferRecords * kCmdrRecordSize;
 
 // The two failure texts; static, valid while the library is loaded.
 inline constexpr char kFeedClosedText[] = "Connection socket closed!";
@@ -29,13 +33,16 @@ struct CmdrFeed {
     int32_t pollCount;       // polls sent since records last arrived
     QWindow window;          // receives every notification of the feed
     uint32_t magic;          // kFeedMagic while live
+    uint32_t buffered;       // bytes of an unfinished record at the buffer's start
+    uint8_t buffer[kFeedBufferSize];
 };
 
 // True iff `handle` stands in the feed table, carries the feed kind word and
 // has a window.  A pointer that is not in the table is never read.
 bool cmdrCheckHandle(const void *handle);
 
-// One tick of work: drain whole records, poll on schedule.
+// One tick of work: read everything waiting, deliver the whole records,
+// keep the bytes of an unfinished one, poll on schedule.
 void cmdrTick(CmdrFeed &feed);
 // Sends the poll byte and sets the countdown to the next poll.
 void cmdrSendPoll(CmdrFeed &feed);

@@ -1,6 +1,9 @@
-// The tick of a call-record feed: every whole record waiting on the
-// connection is read, checked and decoded; then the server is polled, at
-// once after records arrived, else on a back-off schedule.
+// The tick of a call-record feed: everything waiting on the connection is
+// read into the feed's buffer, and every whole record there is checked and
+// decoded in place; then the server is polled, at once after records
+// arrived, else on a back-off schedule.
+#include <cstring>
+
 #include "cmdr/feed.h"
 #include "cmdr/record.h"
 #include "core/notify.h"
@@ -19,6 +22,7 @@ int32_t pollGapAfter(int32_t pollCount) {
 
 void fail(CmdrFeed &feed, const char *text) {
     closeEndpoint(feed.endpoint);
+    feed.buffered = 0;  // an unfinished record will never be finished
     feed.state = kFeedFailed;
     feed.statusText = text;
     cmdrPostStatus(feed);
@@ -38,17 +42,25 @@ void cmdrPostStatus(const CmdrFeed &feed) {
 
 void cmdrTick(CmdrFeed &feed) {
     if (feed.state != kFeedRunning) return;
-    uint8_t record[kCmdrRecordSize];
     int delivered = 0;
     for (;;) {
-        const int n = receiveBytes(feed.endpoint, record, static_cast<int>(kCmdrRecordSize));
+        // The buffer always has room: what stays in it is less than a record.
+        const int n = receiveBytes(feed.endpoint, feed.buffer + feed.buffered,
+                                   static_cast<int>(kFeedBufferSize - feed.buffered));
         if (n == 0) break;  // nothing waiting (or the server closed in order)
-        // A receive error, or a part of a record: the connection is of no
-        // further use; the part is dropped.
-        if (n < static_cast<int>(kCmdrRecordSize)) return fail(feed, kFeedClosedText);
-        if (!cmdrRecordIsValid(record)) return fail(feed, kFeedIncompatibleText);
-        cmdrDecodeRecord(feed, record);
-        ++delivered;
+        // Only a receive error (the reset after the server's close included)
+        // ends the connection.
+        if (n < 0) return fail(feed, kFeedClosedText);
+        const size_t end = feed.buffered + static_cast<size_t>(n);
+        size_t at = 0;
+        for (; end - at >= kCmdrRecordSize; at += kCmdrRecordSize) {
+            const uint8_t *record = feed.buffer + at;
+            if (!cmdrRecordIsValid(record)) return fail(feed, kFeedIncompatibleText);
+            cmdrDecodeRecord(feed, record);
+            ++delivered;
+        }
+        std::memmove(feed.buffer, feed.buffer + at, end - at);
+        feed.buffered = static_cast<uint32_t>(end - at);
     }
     if (delivered > 0) {
         feed.pollCount = 0;

@@ -123,7 +123,7 @@ void decodeCmdrRecord(const uint8_t *record, const uint8_t *serverAddress, Remot
 }
 
 void cmdrDecodeRecord(const CmdrFeed &feed, const uint8_t *record) {
-    auto *payload = static_cast<CmdrRecordPayload *>(cutScratch(sizeof(CmdrRecordPayload)));
+    auto *payload = cutScratchFor<CmdrRecordPayload>();
     decodeCmdrRecord(record, feed.endpoint.remoteAddress, feed.endpoint.remoteFamily, *payload);
     postToWindow(feed.window, QAPI_NOTIFY_CMDR_RECORD, reinterpret_cast<intptr_t>(payload));
 }

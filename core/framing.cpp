@@ -27,8 +27,13 @@ void dispatchStationDatagram(const uint8_t *datagram, size_t size, uint32_t loca
 
 void pumpStationDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
                           const StationRecordSink &sink) {
-    int n;
-    while ((n = receiveBytes(endpoint, buffer, capacity)) > 0) {
+    for (;;) {
+        const int n = receiveBytes(endpoint, buffer, capacity);
+        // A datagram too long for the buffer is dropped and the reading goes
+        // on: a flood of them from a foreign host must not hold back the
+        // records behind it.  Nothing waiting, or an error, ends the reading.
+        if (n == kReceivedTooLong) continue;
+        if (n <= 0) return;
         dispatchStationDatagram(buffer, static_cast<size_t>(n), endpoint.localAddress, sink);
     }
 }

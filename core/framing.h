@@ -30,7 +30,8 @@ void dispatchStationDatagram(const uint8_t *datagram, size_t size, uint32_t loca
                              const StationRecordSink &sink);
 
 // Reads every datagram waiting on the station endpoint into `buffer` and
-// dispatches it; stops when nothing waits or the receive fails.
+// dispatches it; a datagram too long for the buffer is dropped.  Stops when
+// nothing waits or the receive fails.
 void pumpStationDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
                           const StationRecordSink &sink);
 

@@ -11,21 +11,22 @@ ScratchArena &scratchArena() {
 
 void *cutScratch(size_t sizeInBytes) {
     ScratchArena &arena = scratchArena();
-    const uint32_t n = static_cast<uint32_t>((sizeInBytes + 3) / 4);
+    const uint32_t n = static_cast<uint32_t>((sizeInBytes + kScratchWordSize - 1) / kScratchWordSize);
     uint32_t start = arena.cursor;
     if (start > kScratchWords || n > kScratchWords - start) start = 0;
     arena.cursor = start + n;
-    std::memset(&arena.words[start], 0, static_cast<size_t>(n) * 4);
-    return &arena.words[start];
+    unsigned char *block = arena.bytes + static_cast<size_t>(start) * kScratchWordSize;
+    std::memset(block, 0, static_cast<size_t>(n) * kScratchWordSize);
+    return block;
 }
 
 void *cutScratchAligned(size_t sizeInBytes, size_t alignment) {
-    if (alignment <= 4) return cutScratch(sizeInBytes);
-    uintptr_t at = reinterpret_cast<uintptr_t>(cutScratch(sizeInBytes + alignment - 4));
-    at = (at + alignment - 1) & ~static_cast<uintptr_t>(alignment - 1);
-    return reinterpret_cast<void *>(at);
+    if (alignment <= kScratchWordSize) return cutScratch(sizeInBytes);
+    auto *block = static_cast<unsigned char *>(cutScratch(sizeInBytes + alignment - kScratchWordSize));
+    const auto at = reinterpret_cast<uintptr_t>(block);
+    return block + ((alignment - at % alignment) % alignment);
 }
 
-char *cutTextBlock() { return static_cast<char *>(cutScratch(kTextBlockSize)); }
+char *cutTextBlock() { return ::new (cutScratch(kTextBlockSize)) char[kTextBlockSize](); }
 
 }  // namespace qapi

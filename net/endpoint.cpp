@@ -167,8 +167,9 @@ int receiveBytes(Endpoint &endpoint, void *buffer, int capacity) {
     default:
         return -1;
     }
-    if (n == plat::kReceiveWouldBlock) return 0;
-    if (n < 0) return -1;
+    if (n == plat::kReceiveWouldBlock) return kReceivedNothing;
+    if (n == plat::kReceiveTooLong) return kReceivedTooLong;
+    if (n < 0) return kReceiveFailed;
     if (n > 0 && endpoint.kind == EndpointKind::Multicast) refreshLocalAddress(endpoint);
     return static_cast<int>(n);
 }

@@ -49,7 +49,13 @@ int openStream(Endpoint &endpoint, const char *hostText, uint16_t port);
 
 // 0 = handed to the platform, 1 = not sent.
 int sendBytes(Endpoint &endpoint, const void *data, int length);
-// Bytes received (> 0); 0 = nothing now; -1 = error or endpoint not usable.
+// What receiveBytes returns besides a byte count (> 0).
+inline constexpr int kReceivedNothing = 0;   // nothing waiting now
+inline constexpr int kReceiveFailed = -1;    // an error, or the endpoint is not usable
+inline constexpr int kReceivedTooLong = -2;  // a datagram longer than `capacity`, lost
+
+// Bytes received (> 0), or one of the results above.  Every negative result
+// is an error to a caller that does not tell them apart.
 int receiveBytes(Endpoint &endpoint, void *buffer, int capacity);
 void closeEndpoint(Endpoint &endpoint);
 // Re-reads this host's address into `localAddress`; failures keep the old one.

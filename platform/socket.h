@@ -27,8 +27,9 @@ inline constexpr SocketHandle kNoSocket = -1;
 #endif
 
 // Results of the receive calls besides a byte count (>= 0).
-inline constexpr long kReceiveError = -1;      // failed, or the datagram did not fit
+inline constexpr long kReceiveError = -1;      // failed
 inline constexpr long kReceiveWouldBlock = -2; // nothing waiting now
+inline constexpr long kReceiveTooLong = -3;    // a datagram longer than the buffer, now lost
 
 // Starts the socket library (version 2.2 where that means something);
 // 0 = ready, otherwise the platform's error.
@@ -41,7 +42,7 @@ void closeSocket(SocketHandle s);
 bool lastErrorWouldBlock();
 
 // One datagram into `buffer`; a datagram longer than `capacity` is lost and
-// reads as kReceiveError.
+// reads as kReceiveTooLong.
 long receiveDatagram(SocketHandle s, void *buffer, size_t capacity);
 // Bytes of a stream; 0 after an orderly close by the peer.
 long receiveStream(SocketHandle s, void *buffer, size_t capacity);

@@ -13,7 +13,7 @@ using Permission = uint8_t StatusSnapshot::*;
 // One feature key, queued when the permission byte allows it.  A full
 // queue refuses it like a forbidden operation.
 int featureKey(QapiHandle handle, Permission allowed, uint16_t code) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = checkRegisteredClient(handle);
     if (!client || !(client->snapshot.*allowed)) return 1;
     return sendFeatureKey(*client, code) ? 0 : 1;
 }
@@ -43,7 +43,7 @@ int QAPI_Client_record_stop(QapiHandle h) {
 int QAPI_Client_mailbox(QapiHandle h) { return featureKey(h, &StatusSnapshot::canMailbox, kMailboxKey); }
 
 int QAPI_Client_suspend(QapiHandle handle) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = checkRegisteredClient(handle);
     if (!client || !client->snapshot.canSuspend) return 1;
     // Both keys or neither: a hold without its suspend is not what was asked.
     if (requestRoom(*client) < 2) return 1;
@@ -53,7 +53,7 @@ int QAPI_Client_suspend(QapiHandle handle) {
 }
 
 int QAPI_Client_transfer_undo(QapiHandle handle, const char *number) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = checkRegisteredClient(handle);
     if (!client || !client->snapshot.canPickup || !number) return 1;
     const uint32_t n = parseLeadingDecimal(number);
     // Call numbers are 16 bits: a larger value names no call.
@@ -67,7 +67,7 @@ int QAPI_Client_transfer_undo(QapiHandle handle, const char *number) {
 }
 
 int QAPI_Client_deflect(QapiHandle handle, const char *digits) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = checkRegisteredClient(handle);
     if (!client || !digits) return 1;
     StationRequest request{};
     request.type = kDeflectType;

@@ -54,9 +54,20 @@ StationClient *checkClient(const void *handle) {
     return client;
 }
 
+StationClient *checkRegisteredClient(const void *handle) {
+    StationClient *client = checkClient(handle);
+    return client && client->snapshot.regState == QAPI_REG_REGISTERED ? client : nullptr;
+}
+
 void appendDigitText(StationClient &client, char c) {
     // Only the first 32 positions take characters: the 33rd stays NUL.
     fillFirstFree(reinterpret_cast<uint8_t *>(client.dialedText), static_cast<uint8_t>(c), 0);
+}
+
+void postDialedText(StationClient &client) {
+    char *text = cutTextBlock();
+    std::memcpy(text, client.dialedText, sizeof client.dialedText);
+    postNotify(client.target, QAPI_NOTIFY_TEXT, reinterpret_cast<intptr_t>(text));
 }
 
 void postSnapshot(StationClient &client) {

@@ -10,12 +10,6 @@
 namespace qapi {
 namespace {
 
-// The application's view of the dialing: the client's own dialed text, not
-// a copy, so it reads whatever the text holds when it handles the message.
-void postDialedText(StationClient &client) {
-    postNotify(client.target, QAPI_NOTIFY_TEXT, reinterpret_cast<intptr_t>(client.dialedText));
-}
-
 void emptyPendingDial(StationClient &client) {
     std::memset(client.pendingDial, kNoDialCode, sizeof client.pendingDial);
 }
@@ -46,7 +40,7 @@ using namespace qapi;
 extern "C" {
 
 int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = checkRegisteredClient(handle);
     if (!client || !client->snapshot.canNewcall) return 1;
     emptyPendingDial(*client);
     std::memset(client->dialedText, 0, sizeof client->dialedText);
@@ -67,7 +61,7 @@ int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
 }
 
 int QAPI_Client_digits(QapiHandle handle, const char *digits) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = checkRegisteredClient(handle);
     if (!client || !client->snapshot.canDigits || !digits) return 1;
     bool accepted = false;
     for (size_t i = 0; i < kDialBufferSize; ++i) {

@@ -7,6 +7,7 @@
 #include "station/call_table.h"
 #include "station/client.h"
 #include "station/features.h"
+#include "station/monitor_panel.h"
 #include "station/request_queue.h"
 
 namespace qapi {
@@ -36,6 +37,9 @@ void onRegistrationReply(StationClient &client, const uint8_t *record, size_t le
     // The request queue starts afresh: the next request takes slot 1.
     client.superviseTicks = client.retryCount = client.retransmitTimer = 0;
     client.queueHead = client.queueTail = 0;
+    // Whatever was watched is registered again: a server that lost the
+    // station (or refused it) lost its watches too.
+    resendWatches(client);
     for (int i = 0; i < 4; ++i) s.regValues[i] = readI32le(record + 24 + 4 * i);
     s.regShort = static_cast<int16_t>(readU16le(record + 20));
     // Clears regState to indicator3 (status text, values, permissions,
@@ -64,6 +68,7 @@ void onRegistrationRefused(StationClient &client, const uint8_t *record) {
     client.snapshot.regState = QAPI_REG_FAILED;
     client.superviseTicks = 0;
     client.snapshot.statusText = refusalText(record[5]);
+    clearPermissions(client);
     postSnapshot(client);
 }
 

@@ -86,7 +86,7 @@ void echoDigit(StationClient &client) {
         if (c != kNoDialChar) {
             postNotify(client.target, QAPI_NOTIFY_DIGIT, c);
             appendDigitText(client, static_cast<char>(c));
-            postNotify(client.target, QAPI_NOTIFY_TEXT, reinterpret_cast<intptr_t>(client.dialedText));
+            postDialedText(client);
         }
     }
     // Once something is dialed the station may no longer pick up.

@@ -41,6 +41,13 @@ void setPermissions(StationClient &client, uint8_t state) {
 
 }  // namespace
 
+void clearPermissions(StationClient &client) {
+    StatusSnapshot &s = client.snapshot;
+    constexpr size_t kFirst = offsetof(StatusSnapshot, canNewcall);
+    constexpr size_t kBytes = offsetof(StatusSnapshot, canPickup) + 1 - kFirst;
+    std::memset(&s.canNewcall, 0, kBytes);
+}
+
 bool visibleStatusDiffers(const QapiStatusSnapshot &a, const QapiStatusSnapshot &b) {
     // Field by field, so that padding never counts, whatever the pointer width.
     constexpr size_t kFirstByte = offsetof(QapiStatusSnapshot, canNewcall);

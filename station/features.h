@@ -32,6 +32,10 @@ inline constexpr uint8_t kStateCleared = 12;
 // when regState to indicator3 differ from the last one it posted.
 void updateFeatures(StationClient &client, uint8_t state);
 
+// Sets every permission byte (snapshot bytes canNewcall to canPickup) to 0:
+// a station that is not registered allows nothing.
+void clearPermissions(StationClient &client);
+
 // True when the visible fields (regState to indicator3) of the two differ.
 bool visibleStatusDiffers(const QapiStatusSnapshot &a, const QapiStatusSnapshot &b);
 

@@ -44,7 +44,7 @@ struct MonitorBatch {
 // Answer and intrude: allowed while the station may pick up and the
 // extension's last status is the one the operation needs.
 int actOnWatched(QapiHandle handle, int32_t extension, uint8_t neededStatus, uint8_t type) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = checkRegisteredClient(handle);
     if (!client || !client->snapshot.canPickup || extension == kNoExtension) return 1;
     if (monitorStatusOf(*client, extension) != neededStatus) return 1;
     StationRequest request{};
@@ -76,6 +76,16 @@ void flushMonitorRegistrations(StationClient &client) {
     if (queued && batch.count > 0) queued = batch.queue(client);
     // What the full queue refused stays waiting and goes on the next tick.
     if (!queued) client.monitorTimer = 1;
+}
+
+void resendWatches(StationClient &client) {
+    bool watching = false;
+    for (size_t i = 0; i < client.monitorSlotsUsed; ++i) {
+        if (client.monitorExtension[i] == kNoExtension) continue;
+        client.monitorPending[i] = 1;
+        watching = true;
+    }
+    if (watching) client.monitorTimer = kMonitorDelayTicks;
 }
 
 void onMonitorStatus(StationClient &client, const uint8_t *record, size_t length) {

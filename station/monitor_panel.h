@@ -29,6 +29,10 @@ void tickMonitorTimer(StationClient &client);
 // qualifying tick.
 void flushMonitorRegistrations(StationClient &client);
 
+// Marks every watched extension as waiting to be registered and starts the
+// monitor timer; done when the station registers.
+void resendWatches(StationClient &client);
+
 // A broadcast record (not a park list) of `length` bytes: the status of a
 // watched extension updates its slot and is posted.
 void onMonitorStatus(StationClient &client, const uint8_t *record, size_t length);

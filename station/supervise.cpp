@@ -4,6 +4,7 @@
 #include "core/wire.h"
 #include "station/call_control.h"
 #include "station/client.h"
+#include "station/features.h"
 #include "station/monitor_panel.h"
 #include "station/request_queue.h"
 
@@ -22,6 +23,7 @@ void sendSupervision(uint8_t type, uint32_t word) {
 void fail(StationClient &client) {
     client.snapshot.regState = QAPI_REG_FAILED;
     client.snapshot.statusText = kNotRespondingText;
+    clearPermissions(client);  // the application sees that nothing is allowed
     postSnapshot(client);
 }
 

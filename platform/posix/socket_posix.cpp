@@ -43,7 +43,7 @@ long receiveDatagram(SocketHandle s, void *buffer, size_t capacity) {
     msg.msg_iov = &part;
     msg.msg_iovlen = 1;
     const long n = receiveMapped(::recvmsg(s, &msg, 0));
-    if (n >= 0 && (msg.msg_flags & MSG_TRUNC)) return kReceiveError;
+    if (n >= 0 && (msg.msg_flags & MSG_TRUNC)) return kReceiveTooLong;
     return n;
 }
 

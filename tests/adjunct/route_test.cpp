@@ -2,7 +2,11 @@
 // and refusals; the 50-tick window.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <unistd.h>
+
 #include <array>
+#include <cstring>
 
 #include "adjunct/adjunct_peer.h"
 
@@ -205,13 +209,33 @@ TEST_F(RouteTest, IdsAbove16BitsKeepTheirFullIdInTheSlotAndTheResponse) {
     EXPECT_FALSE(ask(routeRequest(0x00060001)));  // held: the full id matches
 }
 
-TEST_F(RouteTest, AnAnswerOnAFailedLinkIsTakenButNothingIsSent) {
-    const uint32_t handle = ask(routeRequest(11))->handle;
+// An answer that cannot reach the server is refused and leaves its request
+// unanswered: on a failed link for good, on a live one until a send goes.
+TEST_F(RouteTest, AnAnswerThatCannotBeSentIsRefusedAndTheRequestStaysUnanswered) {
+    const uint32_t first = ask(routeRequest(11))->handle;
+    const uint32_t second = ask(routeRequest(12))->handle;
+    // The server's port closes: the first send provokes a port-unreachable
+    // reply, which makes the next send fail.
+    close(server.fd);
+    EXPECT_EQ(QAPI_Adjunct_response(link, first, "1", 0), 0);
+    EXPECT_EQ(QAPI_Adjunct_response(link, second, "2", 0), 1);
+    EXPECT_EQ(link->slots[1].state, SlotState::Pending);
+    server.fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in again{};
+    again.sin_family = AF_INET;
+    again.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    again.sin_port = htons(server.port);
+    ASSERT_EQ(bind(server.fd, reinterpret_cast<const sockaddr *>(&again), sizeof again), 0);
+    EXPECT_EQ(QAPI_Adjunct_response(link, second, "2", 5), 0);
+    EXPECT_EQ(expectSent(), response(12, 5, {2}));
+
+    const uint32_t third = ask(routeRequest(13))->handle;
     Bytes big(1025, 0);  // too large for the buffer: the receive fails
     deliver(*link, big);
     ASSERT_EQ(link->state, LinkState::Failed);
-    EXPECT_EQ(QAPI_Adjunct_response(link, handle, "1", 0), 0);
-    EXPECT_EQ(link->slots[0].state, SlotState::Answered);
+    const RouteSlot before = link->slots[2];
+    EXPECT_EQ(QAPI_Adjunct_response(link, third, "1", 0), 1);
+    EXPECT_EQ(std::memcmp(&before, &link->slots[2], sizeof before), 0);
     EXPECT_FALSE(received());
 }
 

@@ -2,13 +2,17 @@
 // 127.0.0.1 or ::1 whose connections the test accepts on its own thread.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "cmdr/feed.h"
@@ -25,9 +29,9 @@ using test::WireRecord;
 
 constexpr int kWaitMs = 10000;  // bounded, and generous for a loaded machine
 
-bool waitReadable(int fd) {
+bool waitReadable(int fd, int waitMs = kWaitMs) {
     pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, kWaitMs) == 1;
+    return ::poll(&p, 1, waitMs) == 1;
 }
 
 std::vector<uint8_t> validRecord(int32_t numberA) {
@@ -207,17 +211,90 @@ TEST_F(CmdrFeedTest, AnInvalidRecordPostsTheOnesBeforeItThenFailsWithoutPolling)
     EXPECT_EQ(QAPI_Cmdr_stop(feed), 1);
 }
 
-TEST_F(CmdrFeedTest, APartialRecordEndsTheFeed) {
+std::vector<uint8_t> recordsNumbered(int32_t first, int32_t last) {
+    std::vector<uint8_t> bytes;
+    for (int32_t n = first; n <= last; ++n) {
+        const auto r = validRecord(n);
+        bytes.insert(bytes.end(), r.begin(), r.end());
+    }
+    return bytes;
+}
+
+// The stream has no record boundaries: a record that arrives in pieces
+// waits in the feed's buffer until it is whole, wherever it was cut.
+TEST_F(CmdrFeedTest, ARecordSplitByTheStreamIsDeliveredOnceWhole) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    const std::vector<uint8_t> stream = recordsNumbered(1, 4);
+    // The first byte alone; into the middle of the second record; all but
+    // the last byte of the third; the rest.
+    const size_t cuts[] = {1, kCmdrRecordSize + 77, 3 * kCmdrRecordSize - 1, 4 * kCmdrRecordSize};
+    const size_t wholeAfter[] = {0, 1, 2, 4};
+    size_t from = 0;
+    int32_t next = 1;
+    for (size_t i = 0; i < 4; ++i) {
+        peer.send(std::vector<uint8_t>(stream.begin() + static_cast<long>(from), stream.begin() + static_cast<long>(cuts[i])),
+                  *feed);
+        runTicks(1);
+        for (const QMessage &m : test::drainMessages()) EXPECT_EQ(recordOf(m).numberA, next++);
+        EXPECT_EQ(next - 1, static_cast<int32_t>(wholeAfter[i])) << "after the cut at " << cuts[i];
+        from = cuts[i];
+    }
+    EXPECT_EQ(feed->state, kFeedRunning);
+    EXPECT_EQ(feed->buffered, 0u);
+}
+
+// A peer that writes in small pieces while the feed ticks: reads end
+// anywhere in a record, yet every record arrives once, in order.
+TEST_F(CmdrFeedTest, RecordsWrittenInSmallSegmentsAllArriveInOrder) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    const int noDelay = 1;
+    setsockopt(peer.conn, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    constexpr int32_t kRecords = 60;
+    const std::vector<uint8_t> stream = recordsNumbered(1, kRecords);
+    std::thread writer([&] {
+        for (size_t at = 0; at < stream.size(); at += 50) {
+            const size_t n = std::min<size_t>(50, stream.size() - at);
+            if (::send(peer.conn, stream.data() + at, n, 0) != static_cast<ssize_t>(n)) return;
+            usleep(100);
+        }
+    });
+    int32_t next = 1;
+    for (int tries = 0; next <= kRecords && tries < 2000; ++tries) {
+        waitReadable(feed->endpoint.socket, 10);
+        runTicks(1);
+        for (const QMessage &m : test::drainMessages()) ASSERT_EQ(recordOf(m).numberA, next++);
+    }
+    writer.join();
+    EXPECT_EQ(next, kRecords + 1);
+    EXPECT_EQ(feed->state, kFeedRunning);
+}
+
+// A receive error ends the feed; the bytes of an unfinished record go with it.
+TEST_F(CmdrFeedTest, AnErrorEndsTheFeedAndDropsAnUnfinishedRecord) {
     FeedPeer peer;
     CmdrFeed *feed = peer.start(window, "127.0.0.1");
     ASSERT_NE(feed, nullptr);
     const std::vector<uint8_t> record = validRecord(1);
     peer.send(std::vector<uint8_t>(record.begin(), record.begin() + 100), *feed);
     runTicks(1);
+    EXPECT_TRUE(test::drainMessages().empty());
+    EXPECT_EQ(feed->buffered, 100u);
+    linger hard{1, 0};
+    setsockopt(peer.conn, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(peer.conn);
+    peer.conn = -1;
+    ASSERT_TRUE(waitReadable(feed->endpoint.socket));
+    runTicks(1);
     const auto got = test::drainMessages();
     ASSERT_EQ(got.size(), 1u);
     expectFailure(got[0], window, "Connection socket closed!");
-    EXPECT_EQ(peer.pollsUntilClose(), 0);
+    EXPECT_EQ(feed->buffered, 0u);
+    EXPECT_EQ(feed->statusText, kFeedClosedText);  // kept until the feed is stopped
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
 }
 
 TEST_F(CmdrFeedTest, AnOrderlyCloseReadsAsSilenceUntilTheNextPollIsAnsweredWithAReset) {
@@ -238,23 +315,6 @@ TEST_F(CmdrFeedTest, AnOrderlyCloseReadsAsSilenceUntilTheNextPollIsAnsweredWithA
     const auto got = test::drainMessages();
     ASSERT_EQ(got.size(), 1u);
     expectFailure(got[0], window, "Connection socket closed!");
-}
-
-TEST_F(CmdrFeedTest, AResetConnectionEndsTheFeed) {
-    FeedPeer peer;
-    CmdrFeed *feed = peer.start(window, "127.0.0.1");
-    ASSERT_NE(feed, nullptr);
-    linger hard{1, 0};
-    setsockopt(peer.conn, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(peer.conn);
-    peer.conn = -1;
-    ASSERT_TRUE(waitReadable(feed->endpoint.socket));
-    runTicks(1);
-    const auto got = test::drainMessages();
-    ASSERT_EQ(got.size(), 1u);
-    expectFailure(got[0], window, "Connection socket closed!");
-    EXPECT_EQ(feed->statusText, kFeedClosedText);  // kept until the feed is stopped
-    EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
 }
 
 TEST_F(CmdrFeedTest, StartRefusesWhatCouldNotWorkAndStopRefusesWhatIsNotALiveFeed) {

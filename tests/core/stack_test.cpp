@@ -94,7 +94,9 @@ TEST(StackRealTimer, TickRunsOnTheInitialisingThreadInsideItsMessageLoop) {
 std::vector<size_t> gLengths;
 void record(const uint8_t *, size_t n) { gLengths.push_back(n); }
 
-TEST_F(Stack, StationPumpReadsEveryDatagramAndAnOversizeOneEndsTheRead) {
+// A datagram too long for the buffer is dropped and the reading goes on: a
+// flood of them must not hold back the records behind them.
+TEST_F(Stack, StationPumpReadsEveryDatagramAndDropsOversizeOnes) {
     ASSERT_TRUE(test::isolatedNetwork());
     ASSERT_EQ(QAPI_Stack_initialize(4003), 0);
     ASSERT_TRUE(openStationEndpointIfNeeded());
@@ -102,13 +104,12 @@ TEST_F(Stack, StationPumpReadsEveryDatagramAndAnOversizeOneEndsTheRead) {
     ASSERT_NE(local, 0u);
     test::GroupSender sender(4003);
     sender.send(test::stationRecord(local, 0xC0, 0, 0, {1, 2, 3, 4}));
-    sender.send(std::vector<uint8_t>(1025, 0x11));  // too long: lost, ends this read
+    sender.send(std::vector<uint8_t>(1025, 0x11));  // too long: lost
+    sender.send(std::vector<uint8_t>(4000, 0x11));
     sender.send(test::stationRecord(kBroadcast, 0xC6, 0, 0, std::vector<uint8_t>(1016)));  // exactly 1024
     const StationRecordSink sink{record, record, record};
     gLengths.clear();
     StackState &s = stack();
-    pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, sink);
-    EXPECT_EQ(gLengths, (std::vector<size_t>{12}));
     pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, sink);
     EXPECT_EQ(gLengths, (std::vector<size_t>{12, 1024}));
 }

@@ -20,8 +20,64 @@ using test::drainMessages;
 using test::wordAt;
 using Permission = uint8_t StatusSnapshot::*;
 
+struct Key {
+    const char *name;
+    int (*operation)(QapiHandle);
+    Permission allowed;
+    uint16_t code;
+};
+
+const Key kKeys[] = {
+    {"answer", QAPI_Client_answer, &StatusSnapshot::canAnswer, 167},
+    {"clear", QAPI_Client_clear, &StatusSnapshot::canClear, 160},
+    {"hold", QAPI_Client_hold, &StatusSnapshot::canHold, 161},
+    {"retrieve", QAPI_Client_retrieve, &StatusSnapshot::canRetrieve, 164},
+    {"callb", QAPI_Client_callb, &StatusSnapshot::canCallback, 165},
+    {"conference", QAPI_Client_conference, &StatusSnapshot::canConference, 162},
+    {"transfer", QAPI_Client_transfer, &StatusSnapshot::canTransfer, 163},
+    {"record_start", QAPI_Client_record_start, &StatusSnapshot::canRecordStart, 173},
+    {"record_stop", QAPI_Client_record_stop, &StatusSnapshot::canRecordStop, 174},
+    {"mailbox", QAPI_Client_mailbox, &StatusSnapshot::canMailbox, 172},
+};
+
 class CallControl : public test::RegisteredStationTest {
 protected:
+    void allowEverything() {
+        std::memset(&c->snapshot.canNewcall, 1,
+                    offsetof(StatusSnapshot, canPickup) + 1 - offsetof(StatusSnapshot, canNewcall));
+    }
+    // A listed call 42, watched extensions 300 (status 2) and 301 (status 3),
+    // a parked call 9, and every permission: each operation could act.
+    void readyEveryOperation() {
+        listCall(42);
+        QAPI_Client_bdp_register(c, 300, 1);
+        QAPI_Client_bdp_register(c, 301, 1);
+        const std::vector<uint8_t> watched2 = test::stationRecord(kBroadcast, 195, 0, 2, {44, 1, 0, 0});
+        const std::vector<uint8_t> watched3 = test::stationRecord(kBroadcast, 195, 0, 3, {45, 1, 0, 0});
+        onMonitorStatus(*c, watched2.data(), watched2.size());
+        onMonitorStatus(*c, watched3.data(), watched3.size());
+        const std::vector<uint8_t> parked =
+            test::stationRecord(kBroadcast, kParkListType, 0, 0, {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
+        onParkList(parked.data(), parked.size());
+        drainMessages();
+        allowEverything();
+    }
+    // Every operation that queues a request is refused, sends and posts
+    // nothing, and leaves the client as it was, byte for byte.
+    void expectEveryQueuedOperationRefused() {
+        std::vector<uint8_t> before(sizeof *c);
+        std::memcpy(before.data(), c, sizeof *c);
+        for (const Key &key : kKeys) EXPECT_EQ(key.operation(c), 1) << key.name;
+        EXPECT_EQ(QAPI_Client_suspend(c), 1);
+        EXPECT_EQ(QAPI_Client_transfer_undo(c, "42"), 1);
+        EXPECT_EQ(QAPI_Client_deflect(c, "12"), 1);
+        EXPECT_EQ(QAPI_Client_bdp_answer(c, 300), 1);
+        EXPECT_EQ(QAPI_Client_bdp_intrude(c, 301), 1);
+        EXPECT_EQ(QAPI_Client_resume(c, 9), 1);
+        EXPECT_EQ(std::memcmp(before.data(), c, sizeof *c), 0);
+        EXPECT_TRUE(tap->take().empty());
+        EXPECT_TRUE(drainMessages().empty());
+    }
     void forbidEverything() {
         std::memset(&c->snapshot.canNewcall, 0,
                     offsetof(StatusSnapshot, canPickup) + 1 - offsetof(StatusSnapshot, canNewcall));
@@ -43,26 +99,6 @@ protected:
         ack(sent[0][5]);
         return sent[0];
     }
-};
-
-struct Key {
-    const char *name;
-    int (*operation)(QapiHandle);
-    Permission allowed;
-    uint16_t code;
-};
-
-const Key kKeys[] = {
-    {"answer", QAPI_Client_answer, &StatusSnapshot::canAnswer, 167},
-    {"clear", QAPI_Client_clear, &StatusSnapshot::canClear, 160},
-    {"hold", QAPI_Client_hold, &StatusSnapshot::canHold, 161},
-    {"retrieve", QAPI_Client_retrieve, &StatusSnapshot::canRetrieve, 164},
-    {"callb", QAPI_Client_callb, &StatusSnapshot::canCallback, 165},
-    {"conference", QAPI_Client_conference, &StatusSnapshot::canConference, 162},
-    {"transfer", QAPI_Client_transfer, &StatusSnapshot::canTransfer, 163},
-    {"record_start", QAPI_Client_record_start, &StatusSnapshot::canRecordStart, 173},
-    {"record_stop", QAPI_Client_record_stop, &StatusSnapshot::canRecordStop, 174},
-    {"mailbox", QAPI_Client_mailbox, &StatusSnapshot::canMailbox, 172},
 };
 
 TEST_F(CallControl, EachFeatureKeyNeedsItsPermissionAndTravelsAsATwelveByteKey) {
@@ -137,7 +173,7 @@ TEST_F(CallControl, ANewCallIsSentAtOnceOutsideTheQueueAndStartsTheDialedTextAfr
     EXPECT_EQ(c->queueHead, 1);  // the queued key is untouched
     auto texts = notes(QAPI_NOTIFY_TEXT);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].lParam, reinterpret_cast<intptr_t>(c->dialedText));
+    EXPECT_STREQ(reinterpret_cast<const char *>(texts[0].lParam), "12");
 
     // Without digits: 32 empty codes and an empty text.
     EXPECT_EQ(QAPI_Client_newcall(c, nullptr), 0);
@@ -202,39 +238,14 @@ TEST_F(CallControl, DeflectWorksInAnyStateAndNeedsALeadingDialCharacter) {
 }
 
 TEST_F(CallControl, AFullQueueRefusesEveryQueuedOperationAndChangesNothing) {
-    listCall(42);
-    QAPI_Client_bdp_register(c, 300, 1);
-    QAPI_Client_bdp_register(c, 301, 1);
-    const std::vector<uint8_t> watched2 = test::stationRecord(kBroadcast, 195, 0, 2, {44, 1, 0, 0});
-    const std::vector<uint8_t> watched3 = test::stationRecord(kBroadcast, 195, 0, 3, {45, 1, 0, 0});
-    onMonitorStatus(*c, watched2.data(), watched2.size());
-    onMonitorStatus(*c, watched3.data(), watched3.size());
-    const std::vector<uint8_t> parked =
-        test::stationRecord(kBroadcast, kParkListType, 0, 0, {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
-    onParkList(parked.data(), parked.size());
-    drainMessages();
-    std::memset(&c->snapshot.canNewcall, 1,
-                offsetof(StatusSnapshot, canPickup) + 1 - offsetof(StatusSnapshot, canNewcall));
-
+    readyEveryOperation();
     // Room for one: suspend needs two and queues neither.
     fillQueue(62);
     EXPECT_EQ(QAPI_Client_suspend(c), 1);
     EXPECT_EQ(c->queueHead, 62);
     ASSERT_TRUE(sendFeatureKey(*c, 1));
     tap->take();
-    std::vector<uint8_t> before(sizeof *c);
-    std::memcpy(before.data(), c, sizeof *c);
-
-    for (const Key &key : kKeys) EXPECT_EQ(key.operation(c), 1) << key.name;
-    EXPECT_EQ(QAPI_Client_suspend(c), 1);
-    EXPECT_EQ(QAPI_Client_transfer_undo(c, "42"), 1);
-    EXPECT_EQ(QAPI_Client_deflect(c, "12"), 1);
-    EXPECT_EQ(QAPI_Client_bdp_answer(c, 300), 1);
-    EXPECT_EQ(QAPI_Client_bdp_intrude(c, 301), 1);
-    EXPECT_EQ(QAPI_Client_resume(c, 9), 1);
-    EXPECT_EQ(std::memcmp(before.data(), c, sizeof *c), 0);
-    EXPECT_TRUE(tap->take().empty());
-    EXPECT_TRUE(drainMessages().empty());
+    expectEveryQueuedOperationRefused();
 
     // A new call does not use the queue and still goes.
     EXPECT_EQ(QAPI_Client_newcall(c, "5"), 0);
@@ -243,6 +254,36 @@ TEST_F(CallControl, AFullQueueRefusesEveryQueuedOperationAndChangesNothing) {
     ack(0x81);
     tap->take();
     EXPECT_EQ(QAPI_Client_answer(c), 0);
+}
+
+// A station that is not registered allows nothing: its failure snapshot
+// shows no permission, and every operation that would send a request is
+// refused and changes nothing, whatever a permission byte says.  Watching
+// goes on; the next registration brings the permissions back.
+TEST_F(CallControl, AStationThatIsNotRegisteredAllowsNothingUntilItRegistersAgain) {
+    readyEveryOperation();
+    tap->take();
+    for (int t = 0; t < 300 && c->snapshot.regState != QAPI_REG_FAILED; ++t) test::runTicks(1);
+    ASSERT_EQ(c->snapshot.regState, QAPI_REG_FAILED);
+    const auto posted = notes(QAPI_NOTIFY_SNAPSHOT);
+    ASSERT_FALSE(posted.empty());
+    const auto *bytes = reinterpret_cast<const uint8_t *>(&snapshotOf(posted.back()).canNewcall);
+    for (size_t i = 0; i <= offsetof(StatusSnapshot, canPickup) - offsetof(StatusSnapshot, canNewcall); ++i) {
+        EXPECT_EQ(bytes[i], 0) << "permission byte " << i;
+    }
+    tap->take();
+    drainMessages();
+    allowEverything();
+    expectEveryQueuedOperationRefused();
+    EXPECT_EQ(QAPI_Client_newcall(c, "5"), 1);
+    EXPECT_EQ(QAPI_Client_digits(c, "5"), 1);
+    EXPECT_TRUE(tap->take().empty());
+    EXPECT_EQ(QAPI_Client_bdp_register(c, 400, 1), 0);
+
+    c->snapshot.regState = QAPI_REG_REGISTERING;
+    registerClient(*c);
+    EXPECT_EQ(c->snapshot.canNewcall, 1);
+    EXPECT_EQ(QAPI_Client_newcall(c, "5"), 0);
 }
 
 }  // namespace

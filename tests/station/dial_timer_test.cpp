@@ -37,12 +37,16 @@ protected:
         }
         return true;
     }
-    // The dialed-text notifications waiting; each must point at the client's text.
-    size_t dialedTextNotes() {
-        const auto posted = notes(QAPI_NOTIFY_TEXT);
-        for (const QMessage &m : posted) EXPECT_EQ(m.lParam, reinterpret_cast<intptr_t>(c->dialedText));
-        return posted.size();
+    // The dialed texts posted, oldest first; each is a copy of its own.
+    std::vector<std::string> dialedTexts() {
+        std::vector<std::string> texts;
+        for (const QMessage &m : notes(QAPI_NOTIFY_TEXT)) {
+            EXPECT_NE(m.lParam, reinterpret_cast<intptr_t>(c->dialedText));
+            texts.emplace_back(reinterpret_cast<const char *>(m.lParam));
+        }
+        return texts;
     }
+    using Texts = std::vector<std::string>;
 };
 
 TEST_F(DialTimer, ThreeDigitsOneTickApartTravelInOneRequestFourQualifyingTicksAfterTheLast) {
@@ -51,7 +55,7 @@ TEST_F(DialTimer, ThreeDigitsOneTickApartTravelInOneRequestFourQualifyingTicksAf
     EXPECT_EQ(QAPI_Client_digits(c, "2"), 0);
     EXPECT_TRUE(runAndWatch(1).empty());
     EXPECT_EQ(QAPI_Client_digits(c, "3"), 0);
-    EXPECT_EQ(dialedTextNotes(), 3u);
+    EXPECT_EQ(dialedTexts(), (Texts{"1", "12", "123"}));
     const auto sent = runAndWatch(5);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].first, 4);
@@ -60,6 +64,19 @@ TEST_F(DialTimer, ThreeDigitsOneTickApartTravelInOneRequestFourQualifyingTicksAf
     EXPECT_TRUE(pendingEmpty());
     EXPECT_STREQ(c->dialedText, "123");  // the text stays
     EXPECT_EQ(c->dialTimer, 0);
+}
+
+// The application keeps what it was told: later digits and the client's
+// stop leave a posted dialed text as it was.
+TEST_F(DialTimer, APostedDialedTextIsACopyThatNeitherLaterDigitsNorAStopChange) {
+    ASSERT_EQ(QAPI_Client_digits(c, "1"), 0);
+    ASSERT_EQ(QAPI_Client_digits(c, "2"), 0);
+    const auto posted = notes(QAPI_NOTIFY_TEXT);
+    ASSERT_EQ(posted.size(), 2u);
+    ASSERT_EQ(QAPI_Client_stop(c), 0);
+    c = nullptr;
+    EXPECT_STREQ(reinterpret_cast<const char *>(posted[0].lParam), "1");
+    EXPECT_STREQ(reinterpret_cast<const char *>(posted[1].lParam), "12");
 }
 
 TEST_F(DialTimer, TheTimerStandsStillOnKeepAliveTicksAndWhileTheStationIsNotRegistered) {
@@ -102,13 +119,13 @@ TEST_F(DialTimer, TextsAreTakenUpToTheFirstNonDialCharacterAndAtMostThirtyTwo) {
     // Lower-case letters stay as typed in the text and travel as their codes.
     EXPECT_EQ(QAPI_Client_digits(c, "5a"), 0);
     EXPECT_STREQ(c->dialedText, "5a");
-    EXPECT_EQ(dialedTextNotes(), 1u);
+    EXPECT_EQ(dialedTexts(), Texts{"5a"});
     runAndWatch(2);
     // No dial character: refused, the timer as it was, but the text still shown.
     EXPECT_EQ(QAPI_Client_digits(c, ""), 1);
     EXPECT_EQ(QAPI_Client_digits(c, "x5"), 1);
     EXPECT_EQ(c->dialTimer, 2);
-    EXPECT_EQ(dialedTextNotes(), 2u);
+    EXPECT_EQ(dialedTexts(), (Texts{"5a", "5a"}));
     auto sent = runAndWatch(2);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(codesOf(sent[0].second), (std::vector<int>{5, 10}));
@@ -118,7 +135,7 @@ TEST_F(DialTimer, TextsAreTakenUpToTheFirstNonDialCharacterAndAtMostThirtyTwo) {
     EXPECT_EQ(QAPI_Client_digits(c, nullptr), 1);
     c->snapshot.canDigits = 0;
     EXPECT_EQ(QAPI_Client_digits(c, "1"), 1);
-    EXPECT_EQ(dialedTextNotes(), 0u);
+    EXPECT_TRUE(dialedTexts().empty());
     c->snapshot.canDigits = 1;
 
     // 40 digits: the first 32 count; a full buffer drops more but accepts.

@@ -30,6 +30,7 @@ struct CallServer {
     std::atomic<uint32_t> host{0};
     std::atomic<uint8_t> callState{0};  // as the last event told the station
     std::atomic<uint32_t> flags{kAllowed};
+    std::atomic<bool> silent{false};  // a server that has gone away answers nothing
 
     Datagram forHost(Record r) { return r.u32(0, host).bytes; }
     Datagram callEvent(uint8_t sub, uint8_t state, uint32_t newFlags) {
@@ -39,7 +40,7 @@ struct CallServer {
     }
 
     std::vector<Datagram> answer(const Datagram &d) {
-        if (d.size() < 12) return {};
+        if (d.size() < 12 || silent) return {};
         if (d[4] == kRegisterRequestType) {
             return {forHost(Record(kRegistrationReplyType, 0, 17, 40).u32(12, test::kToken).u32(16, flags))};
         }
@@ -66,6 +67,16 @@ struct CallServer {
 
 class OperationsPeer : public test::StationTest {
 protected:
+    // The server on its host, then station 17 on this one.
+    void startAgainstTheServer() {
+        server = std::make_unique<test::ServerHost>(test::kStationPort,
+                                                    [this](const Datagram &d) { return script.answer(d); });
+        ASSERT_TRUE(server->ready());
+        ASSERT_TRUE(test::isolatedNetwork());
+        client = start(17);
+        ASSERT_NE(client, nullptr);
+        script.host = stack().stationEndpoint.localAddress;
+    }
     // One tick after the server has answered what was sent; returns what
     // the server received and keeps the snapshots the tick posted.
     std::vector<Datagram> exchange() {
@@ -107,13 +118,7 @@ protected:
 };
 
 TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResumesAParkedOne) {
-    server = std::make_unique<test::ServerHost>(test::kStationPort,
-                                                [this](const Datagram &d) { return script.answer(d); });
-    ASSERT_TRUE(server->ready());
-    ASSERT_TRUE(test::isolatedNetwork());
-    client = start(17);
-    ASSERT_NE(client, nullptr);
-    script.host = stack().stationEndpoint.localAddress;
+    ASSERT_NO_FATAL_FAILURE(startAgainstTheServer());
     test::runTicks(1);  // the registration request
     exchange();
     ASSERT_EQ(now().regState, QAPI_REG_REGISTERED);
@@ -179,6 +184,32 @@ TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResu
     EXPECT_EQ(keepAlives, 2);
     EXPECT_EQ(client->snapshot.regState, QAPI_REG_REGISTERED);
     EXPECT_EQ(client->snapshot.callState, 10);
+}
+
+// A server that comes back after the station failed has forgotten what the
+// station watched: the station registers its watches again.
+TEST_F(OperationsPeer, AStationThatRecoversFromAFailureRegistersItsWatchesAgain) {
+    ASSERT_NO_FATAL_FAILURE(startAgainstTheServer());
+    ASSERT_EQ(QAPI_Client_bdp_register(client, 201, 1), 0);
+    ASSERT_EQ(QAPI_Client_bdp_register(client, 202, 1), 0);
+    // Runs ticks until the server has received a watch list; its extensions.
+    auto nextWatchList = [this]() {
+        for (int t = 0; t < 1000; ++t) {
+            for (const Datagram &d : exchange()) {
+                if (d.size() == 76 && d[4] == kMonitorListType) return std::vector<int32_t>{
+                    test::wordAt(d, 12), test::wordAt(d, 16), test::wordAt(d, 20)};
+            }
+        }
+        return std::vector<int32_t>{};
+    };
+    EXPECT_EQ(nextWatchList(), (std::vector<int32_t>{201, 202, -1}));
+
+    script.silent = true;
+    for (int t = 0; t < 300 && client->snapshot.regState != QAPI_REG_FAILED; ++t) exchange();
+    ASSERT_EQ(client->snapshot.regState, QAPI_REG_FAILED);
+    script.silent = false;
+    EXPECT_EQ(nextWatchList(), (std::vector<int32_t>{201, 202, -1}));
+    EXPECT_EQ(client->snapshot.regState, QAPI_REG_REGISTERED);
 }
 
 }  // namespace
