@@ -2,7 +2,10 @@
 # Runs qapi-sim and qapi-console on two private network namespaces joined by
 # a veth pair, for a few seconds, and prints what the console saw.
 #
-#   scripts/demo.sh [--build DIR] [--seconds N]      (as root)
+#   scripts/demo.sh [--build DIR] [--seconds N] [--json] [--cdr-csv FILE]   (as root)
+#
+# --json shows the console's lines as JSON objects; --cdr-csv has the
+# console append the call records to FILE.
 #
 # The console's namespace is a fresh one made for this run (qtcon,
 # 10.78.0.1); the simulator's is another (qtsim, 10.78.0.2).  Each routes
@@ -13,11 +16,15 @@ set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build/plain
 seconds=8
+format=text
+csv=
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--seconds N]" >&2; exit 2 ;;
+    --json) format=json; shift ;;
+    --cdr-csv) csv=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--seconds N] [--json] [--cdr-csv FILE]" >&2; exit 2 ;;
   esac
 done
 sim=${QAPI_SIM:-$build/sim/qapi-sim}
@@ -35,7 +42,10 @@ done
 
 # Everything below runs in a network namespace of its own.
 if [ "${QAPI_DEMO_INSIDE:-}" != 1 ]; then
-  QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare --net "$0" --seconds "$seconds"
+  set -- --seconds "$seconds"
+  [ "$format" = text ] || set -- "$@" --json
+  [ -z "$csv" ] || set -- "$@" --cdr-csv "$csv"
+  QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare --net "$0" "$@"
 fi
 
 work=$(mktemp -d)
@@ -95,7 +105,7 @@ in_sim "$sim" --station-port 5001 $host_option --feed-port 7001 --feed-records 3
   </dev/null >"$work/sim.log" 2>&1 &
 simpid=$!
 tries=0
-until grep -q '^sim: ready' "$work/sim.log"; do
+until grep -q '^sim: ready' "$work/sim.log" 2>/dev/null; do
   tries=$((tries + 1))
   if [ $tries -ge 100 ] || ! kill -0 "$simpid" 2>/dev/null; then
     echo "demo: the simulator did not start:" >&2; cat "$work/sim.log" >&2; exit 1
@@ -109,7 +119,7 @@ set +e
 {
   # The application's side: answer the call once the station rings.
   tries=0
-  until grep -q 'alerting=1' "$work/console.log" 2>/dev/null; do
+  until grep -q -E 'alerting=1|"isAlerting":true' "$work/console.log" 2>/dev/null; do
     tries=$((tries + 1)); [ $tries -lt 100 ] || break
     sleep 0.05
   done
@@ -117,7 +127,7 @@ set +e
   while kill -0 "$simpid" 2>/dev/null; do sleep 0.1; done
   sleep 1
 } | "$console" --station 17 --feed 10.78.0.2:7001 --adjunct 10.78.0.2:7002 --route-answer 200 \
-    --seconds "$seconds" >"$work/console.log" 2>&1
+    --seconds "$seconds" --format "$format" ${csv:+--cdr-csv "$csv"} >"$work/console.log" 2>&1
 status=$?
 set -e
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/format.h"
+#include "sample_record.h"
 
 namespace qconsole {
 namespace {
@@ -41,23 +42,9 @@ TEST(ConsoleFormat, ListsGiveACountThenOneQuotedLineEach) {
 }
 
 TEST(ConsoleFormat, RecordsShowOneTextForKindsOneAndTwoAndThreeOtherwise) {
-    QapiCmdrRecordPayload r{};
-    r.kindLetter = 'F';
-    r.year = 2024;
-    r.month = 5;
-    r.day = 17;
-    r.hour = 10;
-    r.minute = 30;
-    r.duration = 60;
-    r.numberA = 17;
-    r.numberB = 4711;
-    r.numberC = -1;
-    std::strcpy(r.texts.dial.textA, "4711");
-    std::strcpy(r.texts.dial.textC, "0815");
-    std::strcpy(r.addressText, "192.0.2.10");
-    std::strcpy(r.serverAddressText, "::1");
+    QapiCmdrRecordPayload r = dialRecord();
     EXPECT_EQ(recordText(r),
-              "record F 2024-05-17 10:30:00 duration=60 numbers=17,4711,-1 numberD=0 texts=\"4711\",\"\",\"0815\" "
+              "record F 2024-05-17 10:30:07 duration=60 numbers=17,4711,-1 numberD=1000 texts=\"4711\",\"\",\"0815\" "
               "words=0,0 values=0,0 address=\"192.0.2.10\" server=\"::1\"");
     r.kindLetter = 'B';
     std::memset(r.texts.text, 'x', sizeof r.texts.text);  // no NUL: the text stops at the array's end

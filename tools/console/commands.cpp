@@ -3,6 +3,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "console/format.h"
+
 namespace qconsole {
 namespace {
 
@@ -26,13 +28,13 @@ void quit(Console &console, const Words &) { console.quit = true; }
 
 void start(Console &console, const Words &w) {
     long long id = 0;
-    if (!toNumber(w[0], id)) return console.print("console", "not a station: " + w[0]);
+    if (!toNumber(w[0], id)) return console.commandError("not a station: " + w[0]);
     console.startStation(static_cast<int32_t>(id));
 }
 
 void stop(Console &console, const Words &w) {
     long long id = 0;
-    if (!toNumber(w[0], id)) return console.print("console", "not a station: " + w[0]);
+    if (!toNumber(w[0], id)) return console.commandError("not a station: " + w[0]);
     console.stopStation(static_cast<int32_t>(id));
 }
 
@@ -44,7 +46,7 @@ void link(Console &console, Link kind, const std::string &word) {
     try {
         console.startLink(kind, parseEndpoint(word));
     } catch (const std::invalid_argument &e) {
-        console.print("console", e.what());
+        console.commandError(e.what());
     }
 }
 
@@ -54,7 +56,7 @@ void adjunct(Console &console, const Words &w) { link(console, Link::adjunct, w[
 void respond(Console &console, const Words &w) {
     long long request = 0, value = 0;
     if (!toNumber(w[0], request) || (w.size() > 2 && !toNumber(w[2], value))) {
-        return console.print("console", "respond wants a request handle and a number as value");
+        return console.commandError("respond wants a request handle and a number as value");
     }
     const char *digits = w.size() > 1 && w[1] != "-" ? w[1].c_str() : nullptr;
     console.respond(static_cast<uint32_t>(request), digits, static_cast<int32_t>(value));
@@ -64,12 +66,12 @@ void respond(Console &console, const Words &w) {
 StationEntry *stationOf(Console &console, const std::string &word) {
     long long id = 0;
     StationEntry *s = toNumber(word, id) ? console.station(static_cast<int32_t>(id)) : nullptr;
-    if (!s) console.print("console", "no station " + word);
+    if (!s) console.commandError("no station " + word);
     return s;
 }
 
 void report(Console &console, const StationEntry &s, const char *what, int result) {
-    console.result("station " + std::to_string(s.id), what, result == 0);
+    console.result(Source::station(s.id), what, result == 0);
 }
 
 // Operations with a text: the digits, number or deflection target.
@@ -83,7 +85,7 @@ void onStationText(Console &console, const Words &w, const char *what,
 // Operations on an extension or a park key.
 void onStationNumber(Console &console, const Words &w, const char *what, int (*call)(QapiHandle, int32_t)) {
     long long n = 0;
-    if (!toNumber(w[1], n)) return console.print("console", what + std::string(" wants a number: ") + w[1]);
+    if (!toNumber(w[1], n)) return console.commandError(what + std::string(" wants a number: ") + w[1]);
     if (StationEntry *s = stationOf(console, w[0])) report(console, *s, what, call(s->handle, static_cast<int32_t>(n)));
 }
 
@@ -161,11 +163,11 @@ void runCommandLine(Console &console, const std::string &line) {
     for (const CommandSpec &c : commandTable()) {
         if (name != c.name) continue;
         if (words.size() < c.least || words.size() > c.most) {
-            return console.print("console", "usage: " + name + (*c.arguments ? " " : "") + c.arguments);
+            return console.commandError("usage: " + name + (*c.arguments ? " " : "") + c.arguments);
         }
         return c.run(console, words);
     }
-    console.print("console", "unknown command \"" + name + "\" (help lists them)");
+    console.commandError("unknown command " + quoted(name.c_str()) + " (help lists them)");
 }
 
 }  // namespace qconsole

@@ -23,7 +23,8 @@ struct CommandSpec {
 const std::vector<CommandSpec> &commandTable();
 
 // Splits the line into words, finds its command and runs it; a blank line
-// does nothing, anything else that does not fit is reported.
+// does nothing, anything else that does not fit is reported on standard
+// error (Console::commandError).
 void runCommandLine(Console &console, const std::string &line);
 
 // For commands that name a station: the station's handle and the call's

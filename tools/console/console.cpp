@@ -4,14 +4,13 @@
 #include <cstdio>
 
 #include "console/format.h"
+#include "console/json_format.h"
 
 namespace qconsole {
 namespace {
 
 const char *const kFeedStates[] = {"0", "running", "failed"};
 const char *const kAdjunctStates[] = {"connecting", "up", "failed"};
-
-std::string stationSource(int32_t id) { return "station " + std::to_string(id); }
 
 std::string handleText(uint32_t handle) {
     char text[16];
@@ -33,15 +32,20 @@ Console::~Console() {
     }
 }
 
-void Console::print(const std::string &source, const std::string &text) {
-    std::fprintf(out_, "%s: %s\n", source.c_str(), text.c_str());
-    std::fflush(out_);
+void Console::print(const Source &source, const std::string &text) {
+    out_.note(source, "message", text, JsonObject().text("text", text));
 }
 
-bool Console::result(const std::string &source, const std::string &what, bool ok) {
-    print(source, what + (ok ? ": accepted" : ": refused"));
+bool Console::result(const Source &source, const std::string &what, bool ok) {
+    out_.note(source, "result", what + (ok ? ": accepted" : ": refused"),
+              JsonObject().text("what", what).flag("accepted", ok));
     if (!ok) ++refusals;
     return ok;
+}
+
+void Console::commandError(const std::string &text) {
+    std::fprintf(stderr, "qapi-console: %s\n", text.c_str());
+    ++commandErrors;
 }
 
 StationEntry *Console::station(int32_t id) {
@@ -56,13 +60,13 @@ bool Console::startStation(int32_t id) {
     const QapiHandle handle = QAPI_Client_start(window, id);
     if (!handle) qmsgDestroyWindow(window);
     else stations_.push_back({id, handle, window});
-    return result(stationSource(id), "start", handle != nullptr);
+    return result(Source::station(id), "start", handle != nullptr);
 }
 
 bool Console::stopStation(int32_t id) {
     StationEntry *s = station(id);
     if (!s) {
-        print("console", "no station " + std::to_string(id));
+        commandError("no station " + std::to_string(id));
         return false;
     }
     const bool ok = QAPI_Client_stop(s->handle) == 0;
@@ -70,7 +74,7 @@ bool Console::stopStation(int32_t id) {
         qmsgDestroyWindow(s->window);
         stations_.erase(stations_.begin() + (s - stations_.data()));
     }
-    return result(stationSource(id), "stop", ok);
+    return result(Source::station(id), "stop", ok);
 }
 
 bool Console::startLink(Link kind, const Endpoint &server) {
@@ -106,49 +110,67 @@ void Console::handle(const QMessage &m) {
     print("console", "notification " + std::to_string(code) + " for a window it no longer has");
 }
 
+void Console::other(const Source &source, uint32_t code, intptr_t value) {
+    out_.note(source, "notification", "notification " + std::to_string(code) + " " + std::to_string(value),
+              JsonObject().number("code", code).number("value", value));
+}
+
 void Console::stationNote(StationEntry &s, uint32_t code, intptr_t value) {
     if (code == QAPI_NOTIFY_SNAPSHOT) {
         const auto &snapshot = payload<QapiStatusSnapshot>(value);
         if (s.id == -1 && snapshot.regState == QAPI_REG_REGISTERED) s.id = snapshot.stationId;
     }
-    const std::string source = stationSource(s.id);
+    const Source source = Source::station(s.id);
+    const char *text = reinterpret_cast<const char *>(value);
     switch (code) {
-    case QAPI_NOTIFY_SNAPSHOT: return print(source, snapshotText(payload<QapiStatusSnapshot>(value)));
-    case QAPI_NOTIFY_KEY: return print(source, "key " + characterText(value));
-    case QAPI_NOTIFY_DIGIT: return print(source, "digit " + characterText(value));
-    case QAPI_NOTIFY_NUMBER: return print(source, "number " + quoted(reinterpret_cast<const char *>(value)));
-    case QAPI_NOTIFY_TEXT: return print(source, "text " + quoted(reinterpret_cast<const char *>(value)));
-    case QAPI_NOTIFY_EXTENSION: return print(source, extensionText(reinterpret_cast<const void *>(value)));
+    case QAPI_NOTIFY_SNAPSHOT: {
+        const auto &snapshot = payload<QapiStatusSnapshot>(value);
+        return out_.note(source, "snapshot", snapshotText(snapshot), snapshotJson(snapshot));
+    }
+    case QAPI_NOTIFY_KEY: return out_.note(source, "key", "key " + characterText(value), characterJson(value));
+    case QAPI_NOTIFY_DIGIT: return out_.note(source, "digit", "digit " + characterText(value), characterJson(value));
+    case QAPI_NOTIFY_NUMBER: return out_.note(source, "number", "number " + quoted(text), JsonObject().text("number", text));
+    case QAPI_NOTIFY_TEXT: return out_.note(source, "text", "text " + quoted(text), JsonObject().text("text", text));
+    case QAPI_NOTIFY_EXTENSION: {
+        const void *extension = reinterpret_cast<const void *>(value);
+        return out_.note(source, "extension", extensionText(extension), extensionJson(extension));
+    }
     case QAPI_NOTIFY_CALL_LIST:
     case QAPI_NOTIFY_PARK_LIST: {
         const char *head = code == QAPI_NOTIFY_CALL_LIST ? "calls" : "parked";
-        for (const std::string &line : lineListText(head, reinterpret_cast<const QapiLineList *>(value))) {
-            print(source, line);
-        }
-        return;
+        const auto *list = reinterpret_cast<const QapiLineList *>(value);
+        return out_.note(source, head, lineListText(head, list), lineListJson(list));
     }
     case QAPI_NOTIFY_HEARTBEAT:
-        if (options_.heartbeats) print(source, "heartbeat");
+        if (options_.heartbeats) out_.note(source, "heartbeat", "heartbeat", JsonObject());
         return;
-    default: print(source, "notification " + std::to_string(code) + " " + std::to_string(value));
+    default: other(source, code, value);
     }
 }
 
 void Console::feedNote(uint32_t code, intptr_t value) {
-    if (code == QAPI_NOTIFY_CMDR_RECORD) return print("feed", recordText(payload<QapiCmdrRecordPayload>(value)));
-    if (code == QAPI_NOTIFY_CMDR_STATUS) return print("feed", statusText(payload<QapiStatusPayload>(value), kFeedStates, 3));
-    print("feed", "notification " + std::to_string(code) + " " + std::to_string(value));
+    if (code == QAPI_NOTIFY_CMDR_RECORD) {
+        const auto &record = payload<QapiCmdrRecordPayload>(value);
+        out_.note("feed", "record", recordText(record), recordJson(record));
+        if (csv_ && !csv_->append(record) && recordsLost++ == 0) {
+            std::fprintf(stderr, "qapi-console: the CSV file takes no more call records\n");
+        }
+        return;
+    }
+    if (code != QAPI_NOTIFY_CMDR_STATUS) return other("feed", code, value);
+    const auto &status = payload<QapiStatusPayload>(value);
+    out_.note("feed", "status", statusText(status, kFeedStates, 3), statusJson(status, kFeedStates, 3));
 }
 
 void Console::adjunctNote(uint32_t code, intptr_t value) {
     if (code == QAPI_NOTIFY_ADJUNCT_STATUS) {
-        return print("adjunct", statusText(payload<QapiStatusPayload>(value), kAdjunctStates, 3));
+        const auto &status = payload<QapiStatusPayload>(value);
+        return out_.note("adjunct", "status", statusText(status, kAdjunctStates, 3),
+                         statusJson(status, kAdjunctStates, 3));
     }
-    if (code != QAPI_NOTIFY_ROUTE_REQUEST) {
-        return print("adjunct", "notification " + std::to_string(code) + " " + std::to_string(value));
-    }
+    if (code != QAPI_NOTIFY_ROUTE_REQUEST) return other("adjunct", code, value);
     const auto &request = payload<QapiRouteRequestPayload>(value);
-    print("adjunct", routeRequestText(request));
+    out_.note("adjunct", "route-request", routeRequestText(request), routeRequestJson(request));
     if (options_.routeAnswer) respond(request.handle, options_.routeAnswer->c_str(), options_.routeValue);
 }
 

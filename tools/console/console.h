@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "console/csv.h"
 #include "console/options.h"
+#include "console/output.h"
 #include "qapi.h"
 
 namespace qconsole {
@@ -23,7 +25,9 @@ struct StationEntry {
 
 class Console {
 public:
-    Console(const Options &options, std::FILE *out) : options_(options), out_(out) {}
+    // Call records also go to `csv` when it is given.
+    Console(const Options &options, std::FILE *out, CdrCsvFile *csv = nullptr)
+        : options_(options), out_(out, options.format, options.timestamps), csv_(csv) {}
     ~Console();
     Console(const Console &) = delete;
     Console &operator=(const Console &) = delete;
@@ -39,25 +43,32 @@ public:
 
     // Prints a notification that reached one of the console's windows.
     void handle(const QMessage &m);
-    // Prints "<source>: <text>".
-    void print(const std::string &source, const std::string &text);
+    // Prints "<source>: <text>" (in JSON: a "message" with that text).
+    void print(const Source &source, const std::string &text);
     // Prints "<source>: <what>: accepted" or "...: refused" (and counts it).
-    bool result(const std::string &source, const std::string &what, bool ok);
+    bool result(const Source &source, const std::string &what, bool ok);
+    // A command that could not be carried out as written: reported on
+    // standard error, and counted.
+    void commandError(const std::string &text);
 
     StationEntry *station(int32_t id);
     const std::vector<StationEntry> &stations() const { return stations_; }
     QapiHandle link(Link kind) const { return links_[static_cast<int>(kind)].handle; }
 
     bool quit = false;
-    int refusals = 0;  // starts and commands the library refused
+    int refusals = 0;      // starts and commands the library refused
+    int commandErrors = 0;  // commands not understood
+    int recordsLost = 0;    // call records the CSV file did not take
 
 private:
     void stationNote(StationEntry &s, uint32_t code, intptr_t value);
     void adjunctNote(uint32_t code, intptr_t value);
     void feedNote(uint32_t code, intptr_t value);
+    // A notification the console has no form for: its code and value.
+    void other(const Source &source, uint32_t code, intptr_t value);
 
     struct LinkEntry {
-        const char *source;
+        Source source;
         QapiHandle (*start)(QWindow, const char *, uint32_t);
         int (*stop)(QapiHandle);
         QapiHandle handle = nullptr;
@@ -65,7 +76,8 @@ private:
     };
 
     Options options_;
-    std::FILE *out_;
+    Output out_;
+    CdrCsvFile *csv_;
     std::vector<StationEntry> stations_;
     LinkEntry links_[2] = {{"feed", QAPI_Cmdr_start, QAPI_Cmdr_stop}, {"adjunct", QAPI_Adjunct_start, QAPI_Adjunct_stop}};
 };

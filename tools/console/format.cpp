@@ -12,7 +12,13 @@ std::string dateText(unsigned year, unsigned month, unsigned day, unsigned hour,
     return text;
 }
 
-const char *regText(int32_t state) {
+// Text fields of payloads are NUL-terminated inside their arrays; never
+// read past the array even if one is not.
+std::string field(const char *text, size_t size) { return quoted(std::string(text, strnlen(text, size)).c_str()); }
+
+}  // namespace
+
+const char *regStateText(int32_t state) {
     switch (state) {
     case QAPI_REG_REGISTERING: return "registering";
     case QAPI_REG_REGISTERED: return "registered";
@@ -21,30 +27,32 @@ const char *regText(int32_t state) {
     }
 }
 
-// Text fields of payloads are NUL-terminated inside their arrays; never
-// read past the array even if one is not.
-std::string field(const char *text, size_t size) { return quoted(std::string(text, strnlen(text, size)).c_str()); }
+std::string stateName(int32_t state, const char *const *names, int count) {
+    return state >= 0 && state < count ? names[state] : std::to_string(state);
+}
 
-}  // namespace
-
-std::string quoted(const char *text) {
-    if (!text) return "-";
+std::string quoteBytes(std::string_view bytes, const char *hex, bool named) {
     std::string out = "\"";
-    for (const char *p = text; *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
+    for (const char ch : bytes) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        const char *name = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += static_cast<char>(c);
+            out += ch;
+        } else if (named && name) {
+            out += name;
         } else if (c < 0x20 || c > 0x7E) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
+            char escape[8];
+            std::snprintf(escape, sizeof escape, hex, c);
+            out += escape;
         } else {
-            out += static_cast<char>(c);
+            out += ch;
         }
     }
     return out + "\"";
 }
+
+std::string quoted(const char *text) { return text ? quoteBytes(text, "\\x%02X", false) : "-"; }
 
 std::string allowedText(const QapiStatusSnapshot &s) {
     const struct {
@@ -70,7 +78,7 @@ std::string snapshotText(const QapiStatusSnapshot &s) {
     for (int i = 0; i < 3; ++i) {
         if (lit[i]) indicators += (indicators.empty() ? "" : ",") + std::to_string(i + 1);
     }
-    return std::string("snapshot reg=") + regText(s.regState) + " call=" + std::to_string(s.callState) +
+    return std::string("snapshot reg=") + regStateText(s.regState) + " call=" + std::to_string(s.callState) +
            " alerting=" + std::to_string(s.isAlerting) + " allows=" + allowedText(s) +
            " indicators=" + (indicators.empty() ? "-" : indicators) + " event=" + std::to_string(s.eventValue) +
            " info=" + std::to_string(s.infoValue) + " id=" + std::to_string(s.stationId) +
@@ -118,8 +126,7 @@ std::string routeRequestText(const QapiRouteRequestPayload &r) {
 }
 
 std::string statusText(const QapiStatusPayload &p, const char *const *names, int count) {
-    const std::string state = p.state >= 0 && p.state < count ? names[p.state] : std::to_string(p.state);
-    return "status " + state + (p.statusText ? " " + quoted(p.statusText) : "");
+    return "status " + stateName(p.state, names, count) + (p.statusText ? " " + quoted(p.statusText) : "");
 }
 
 std::string extensionText(const void *payload) {

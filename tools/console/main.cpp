@@ -1,11 +1,12 @@
 // qapi-console: starts QapiDll's station clients, call-record feed and
 // routing adjunct link as the command line asks, and prints every
-// notification as a line of text.  Commands come on stdin; see --help.
+// notification as a line of text or JSON.  Commands come on stdin; see --help.
 #include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,17 +48,20 @@ private:
 };
 
 int run(const qconsole::Options &options) {
+    using namespace qconsole;
+    std::unique_ptr<CdrCsvFile> csv;
+    if (options.cdrCsv) csv = std::make_unique<CdrCsvFile>(*options.cdrCsv);  // throws: exitCannotRun
     if (QAPI_Stack_initialize(options.stationPort) != 0) {
         std::fprintf(stderr, "qapi-console: the library did not start\n");
-        return 1;
+        return exitCannotRun;
     }
-    int refusals = 0;
+    int status = exitOk;
     {
-        qconsole::Console console(options, stdout);
+        Console console(options, stdout, csv.get());
         console.print("console", "library started, station port " + std::to_string(options.stationPort));
         for (int32_t id : options.stations) console.startStation(id);
-        if (options.feed) console.startLink(qconsole::Link::feed, *options.feed);
-        if (options.adjunct) console.startLink(qconsole::Link::adjunct, *options.adjunct);
+        if (options.feed) console.startLink(Link::feed, *options.feed);
+        if (options.adjunct) console.startLink(Link::adjunct, *options.adjunct);
 
         StdinLines input;
         bool reading = options.readStdin;
@@ -69,10 +73,12 @@ int run(const qconsole::Options &options) {
             if (options.seconds && Clock::now() >= deadline) console.quit = true;
         }
         console.print("console", "end");
-        refusals = console.refusals;
+        if (console.refusals) status = exitRefused;
+        if (console.commandErrors && options.seconds) status = exitBadCommand;
+        if (console.recordsLost) status = exitRecordsLost;
     }
     QAPI_Stack_release();
-    return refusals == 0 ? 0 : 2;
+    return status;
 }
 
 }  // namespace
@@ -82,11 +88,15 @@ int main(int argc, char **argv) {
         const qconsole::Options options = qconsole::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (options.help) {
             std::fputs(qconsole::kUsage, stdout);
-            return 0;
+            return qconsole::exitOk;
+        }
+        if (options.version) {
+            std::printf("qapi-console %s\n", QAPI_CONSOLE_VERSION);
+            return qconsole::exitOk;
         }
         return run(options);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qapi-console: %s\n", e.what());
-        return 1;
+        return qconsole::exitCannotRun;
     }
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "console/output.h"
+
 namespace qconsole {
 
 struct Endpoint {
@@ -23,10 +25,25 @@ struct Options {
     std::optional<uint32_t> seconds;
     bool heartbeats = false;
     bool readStdin = true;
+    Format format = Format::text;
+    bool timestamps = false;
+    std::optional<std::string> cdrCsv;  // the file call records are appended to
     bool help = false;
+    bool version = false;
 };
 
-// Throws std::invalid_argument with a message naming the bad argument.
+// The exit status of a run (kUsage lists them); when several apply, the
+// highest.
+enum Exit : int {
+    exitOk = 0,
+    exitCannotRun = 1,       // a bad command line, the library or the CSV file did not start
+    exitRefused = 2,         // the library refused a start or a command
+    exitBadCommand = 3,      // a command on stdin was not understood (in --seconds runs)
+    exitRecordsLost = 4,     // a call record could not be written to the CSV file
+};
+
+// "--name value" and "--name=value" alike.  Throws std::invalid_argument
+// with a message naming the bad argument.
 Options parseOptions(const std::vector<std::string> &args);
 // "host:port" or "[v6]:port".
 Endpoint parseEndpoint(const std::string &text);
