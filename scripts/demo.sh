@@ -80,6 +80,13 @@ in_sim ip link set lo up
 in_sim ip addr add 10.78.0.2/24 dev qtsim
 in_sim ip link set qtsim up
 in_sim ip route add 224.0.0.0/4 dev qtsim
+# The kernel starts a device's queue a moment after it comes up, and drops
+# what is sent before: wait until both ends say so.
+tries=0
+until ip -o link show dev qtcon | grep -q ' state UP ' && in_sim ip -o link show dev qtsim | grep -q ' state UP '; do
+  tries=$((tries + 1)); [ $tries -lt 500 ] || { echo "demo: the veth pair did not come up" >&2; exit 1; }
+  sleep 0.01
+done
 
 # The library addresses station records by what this host's name resolves to.
 host_address=$(getent ahostsv4 "$(hostname)" | awk 'NR == 1 { print $1 }')
