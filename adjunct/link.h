@@ -20,6 +20,7 @@ inline constexpr uint8_t kAdjunctKeepAliveReplyType = 0x81;
 inline constexpr uint8_t kRouteRequestType = 0x41;
 inline constexpr uint8_t kRouteResponseType = 0xC1;
 
+inline constexpr uint32_t kLinkMagic = 0x12ABCD36;  // kind word of a link
 inline constexpr int kAdjunctBufferSize = 1024;
 inline constexpr int32_t kFirstKeepAliveCountdown = 1;
 inline constexpr int32_t kKeepAliveAfterReply = 200;    // ticks
@@ -53,11 +54,13 @@ struct AdjunctLink {
     RouteSlot slots[kRouteSlots];
     QWindow window;
     uint32_t magic;
+
+    // A link may be used while it carries its kind word and has a window.
+    bool live() const { return magic == kLinkMagic && window != 0; }
 };
 
-// True when `link` stands in the link table, carries the link kind word and
-// has a window.  A pointer absent from the table is refused unread.
-bool adjunctCheckHandle(const void *link);
+// The live link that `handle` names, or null (the link table's find).
+AdjunctLink *adjunctFindLink(const void *handle);
 
 // One tick of a live link: keep-alive check, then every waiting datagram.
 void adjunctTick(AdjunctLink &link);
@@ -81,8 +84,8 @@ SlotLookup adjunctFindSlot(const AdjunctLink &link, uint32_t requestId);
 // Sends the slot's response; false when the platform did not take it.
 bool adjunctSendResponse(AdjunctLink &link, size_t slotIndex);
 
-// Closes and frees every link, in slot order; used when the library releases
-// every handle.  Nothing is sent or posted.
-void releaseAdjunctLinks();
+// Closes the link's endpoint; done before the table deletes it.  Nothing is
+// sent or posted, and pending route requests go unanswered.
+void adjunctCloseLink(AdjunctLink &link);
 
 }  // namespace qapi

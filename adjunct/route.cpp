@@ -106,8 +106,9 @@ using namespace qapi;
 extern "C" {
 
 int QAPI_Adjunct_response(QapiHandle handle, uint32_t routeHandle, const char *digits, int32_t value) {
-    if (!adjunctCheckHandle(handle)) return 1;
-    auto &link = *static_cast<AdjunctLink *>(handle);
+    AdjunctLink *found = adjunctFindLink(handle);
+    if (!found) return 1;
+    AdjunctLink &link = *found;
     // A failed link has closed its endpoint: an answer could not reach the
     // server, and taking it would tell the application it had.
     if (link.state == LinkState::Failed) return 1;

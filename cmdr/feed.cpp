@@ -1,29 +1,14 @@
 // Start and stop of call-record feeds, and their handle check.
 #include "cmdr/feed.h"
 
-#include <cstdlib>
-
 #include "core/stack.h"
 
 namespace qapi {
 
-bool cmdrCheckHandle(const void *handle) {
-    const int slot = slotOf(stack().registry.feeds, handle);
-    if (slot == kNoSlot) return false;
-    const CmdrFeed *feed = stack().registry.feeds[slot];
-    return feed->magic == kFeedMagic && feed->window != 0;
-}
+CmdrFeed *cmdrFindFeed(const void *handle) { return stack().registry.feeds.find(handle); }
 
-namespace {
-
-void freeFeed(CmdrFeed *feed) {
-    closeEndpoint(feed->endpoint);  // a failed feed has closed it already
-    std::free(feed);
-}
-
-}  // namespace
-
-void releaseEveryFeed(HandleRegistry &registry) { releaseEverySlot(registry.feeds, freeFeed); }
+// A failed feed has closed its connection already.
+void cmdrCloseFeed(CmdrFeed &feed) { closeEndpoint(feed.endpoint); }
 
 }  // namespace qapi
 
@@ -36,33 +21,17 @@ QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port) {
     // records to no one; one started before initialisation would outlive
     // the next release.
     if (window == 0 || host == nullptr || !stack().initialised) return nullptr;
-    CmdrFeed *(&slots)[kMaxFeeds] = stack().registry.feeds;
-    for (size_t i = 0; i < kMaxFeeds; ++i) {
-        if (slots[i]) continue;
-        auto *feed = static_cast<CmdrFeed *>(std::calloc(1, sizeof(CmdrFeed)));
-        if (!feed) continue;  // try again for the next free slot
-        if (openStream(feed->endpoint, host, static_cast<uint16_t>(port & 0xFFFF)) != kOpened) {
-            std::free(feed);
-            return nullptr;
-        }
-        feed->magic = kFeedMagic;
-        feed->window = window;
-        feed->pollCountdown = 1;
-        feed->pollCount = 0;
-        feed->state = kFeedRunning;
-        slots[i] = feed;
-        return feed;
-    }
-    return nullptr;
+    return stack().registry.feeds.start([&](CmdrFeed &feed) {
+        if (openStream(feed.endpoint, host, static_cast<uint16_t>(port & 0xFFFF)) != kOpened) return false;
+        feed.magic = kFeedMagic;
+        feed.window = window;
+        feed.pollCountdown = 1;
+        feed.pollCount = 0;
+        feed.state = kFeedRunning;
+        return true;
+    });
 }
 
-int QAPI_Cmdr_stop(QapiHandle handle) {
-    if (!cmdrCheckHandle(handle)) return 1;
-    CmdrFeed *(&slots)[kMaxFeeds] = stack().registry.feeds;
-    auto *feed = static_cast<CmdrFeed *>(handle);
-    slots[slotOf(slots, feed)] = nullptr;
-    freeFeed(feed);
-    return 0;
-}
+int QAPI_Cmdr_stop(QapiHandle handle) { return stack().registry.feeds.stop(handle, cmdrCloseFeed) ? 0 : 1; }
 
 }  // extern "C"

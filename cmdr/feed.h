@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "cmdr/record.h"
-#include "core/registry.h"
 #include "net/endpoint.h"
 #include "qapi.h"
 
@@ -17,6 +16,7 @@ namespace qapi {
 
 enum FeedState : int32_t { kFeedRunning = QAPI_CMDR_RUNNING, kFeedFailed = QAPI_CMDR_FAILED };
 
+inline constexpr uint32_t kFeedMagic = 0x12ABCD35;  // kind word of a feed
 inline constexpr uint8_t kPollByte = 0x58;
 inline constexpr size_t kFeedBufferRecords = 64;
 inline constexpr size_t kFeedBufferSize = kFeedBufferRecords * kCmdrRecordSize;
@@ -35,11 +35,13 @@ struct CmdrFeed {
     uint32_t magic;          // kFeedMagic while live
     uint32_t buffered;       // bytes of an unfinished record at the buffer's start
     uint8_t buffer[kFeedBufferSize];
+
+    // A feed may be used while it carries its kind word and has a window.
+    bool live() const { return magic == kFeedMagic && window != 0; }
 };
 
-// True iff `handle` stands in the feed table, carries the feed kind word and
-// has a window.  A pointer that is not in the table is never read.
-bool cmdrCheckHandle(const void *handle);
+// The live feed that `handle` names, or null (the feed table's find).
+CmdrFeed *cmdrFindFeed(const void *handle);
 
 // One tick of work: read everything waiting, deliver the whole records,
 // keep the bytes of an unfinished one, poll on schedule.
@@ -49,7 +51,7 @@ void cmdrSendPoll(CmdrFeed &feed);
 // Posts the feed's state and status text (NotifyCode 100).
 void cmdrPostStatus(const CmdrFeed &feed);
 
-// Empties every feed slot in slot order, closing and freeing each feed.
-void releaseEveryFeed(HandleRegistry &registry);
+// Closes the feed's connection; done before the table deletes it.
+void cmdrCloseFeed(CmdrFeed &feed);
 
 }  // namespace qapi

@@ -27,9 +27,8 @@ void releaseEveryHandle() {
         closeEndpoint(s.stationEndpoint);
         s.stationOpen = false;
     }
-    releaseEveryFeed(s.registry);
-    releaseAdjunctLinks();
-    s.registry = HandleRegistry{};
+    s.registry.feeds.releaseAll(cmdrCloseFeed);
+    s.registry.links.releaseAll(adjunctCloseLink);
 }
 
 }  // namespace
@@ -51,7 +50,6 @@ extern "C" {
 int QAPI_Stack_initialize(uint32_t port) {
     StackState &s = stack();
     if (s.initialised) releaseEveryHandle();
-    s.registry = HandleRegistry{};
     resetParkTables();
     if (!s.initialised) {
         // One timer for the process: a timer left by a release is stopped

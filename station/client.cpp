@@ -1,7 +1,6 @@
 // Start and stop of station clients, the handle check and the snapshot.
 #include "station/client.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "core/scratch.h"
@@ -25,34 +24,20 @@ QapiHandle startClient(const NotifyTarget &target, int32_t stationId) {
     // would drop it unfreed.
     if (!stack().initialised) return nullptr;
     if (stationInUse(stationId)) return nullptr;
-    StationClient *(&slots)[kMaxClients] = stack().registry.clients;
-    const int slot = lowestFreeSlot(slots);
-    if (slot == kNoSlot) return nullptr;
-    auto *client = static_cast<StationClient *>(std::malloc(sizeof(StationClient)));
-    if (!client) return nullptr;
-    if (!openStationEndpointIfNeeded()) {
-        std::free(client);
-        return nullptr;
-    }
-    std::memset(client, 0, sizeof *client);
-    client->snapshot.stationId = stationId;
-    client->target = target;
-    client->magic = kClientMagic;
-    std::memset(client->pendingDial, kNoDialCode, sizeof client->pendingDial);
-    for (int32_t &extension : client->monitorExtension) extension = -1;
-    slots[slot] = client;
-    return client;
+    return stack().registry.clients.start([&](StationClient &client) {
+        if (!openStationEndpointIfNeeded()) return false;
+        client.snapshot.stationId = stationId;
+        client.target = target;
+        client.magic = kClientMagic;
+        std::memset(client.pendingDial, kNoDialCode, sizeof client.pendingDial);
+        for (int32_t &extension : client.monitorExtension) extension = -1;
+        return true;
+    });
 }
 
 }  // namespace
 
-StationClient *checkClient(const void *handle) {
-    const int slot = slotOf(stack().registry.clients, handle);
-    if (slot == kNoSlot) return nullptr;
-    StationClient *client = stack().registry.clients[slot];
-    if (client->magic != kClientMagic || targetIsEmpty(client->target)) return nullptr;
-    return client;
-}
+StationClient *checkClient(const void *handle) { return stack().registry.clients.find(handle); }
 
 StationClient *checkRegisteredClient(const void *handle) {
     StationClient *client = checkClient(handle);
@@ -81,9 +66,7 @@ void postSnapshot(StationClient &client) {
     client.lastSnapshot = client.snapshot;
 }
 
-void releaseAllClients() {
-    releaseEverySlot(stack().registry.clients, [](StationClient *client) { std::free(client); });
-}
+void releaseAllClients() { stack().registry.clients.releaseAll(); }
 
 }  // namespace qapi
 
@@ -99,15 +82,6 @@ QapiHandle QAPI_Client_start_Thread(QThreadId threadId, int32_t stationId) {
     return startClient(NotifyTarget{0, threadId}, stationId);
 }
 
-int QAPI_Client_stop(QapiHandle handle) {
-    if (!checkClient(handle)) return 1;
-    StationClient *(&slots)[kMaxClients] = stack().registry.clients;
-    const int slot = slotOf(slots, handle);
-    if (slot == kNoSlot) return 1;
-    StationClient *client = slots[slot];
-    slots[slot] = nullptr;
-    std::free(client);
-    return 0;
-}
+int QAPI_Client_stop(QapiHandle handle) { return stack().registry.clients.stop(handle) ? 0 : 1; }
 
 }  // extern "C"

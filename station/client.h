@@ -21,6 +21,7 @@ inline constexpr size_t kMonitorSlots = 512;
 inline constexpr size_t kDialedTextSize = kDialBufferSize + 1;  // 32 characters and a NUL
 inline constexpr uint16_t kNoEventRef = 0xFFFF;
 inline constexpr int32_t kAnyStation = -1;  // takes the identifier of the registration reply
+inline constexpr uint32_t kClientMagic = 0x12ABCD34;  // kind word of a station client
 
 struct StationClient {
     StatusSnapshot snapshot;  // what the application sees; must stay first
@@ -50,12 +51,14 @@ struct StationClient {
     uint8_t parkListSent;     // 1 once the park list was posted to this client
     NotifyTarget target;
     uint32_t magic;           // kClientMagic while the record is a client
+
+    // A client may be used while it carries its kind word and has a window
+    // or a thread to notify.
+    bool live() const { return magic == kClientMagic && !targetIsEmpty(target); }
 };
 static_assert(offsetof(StationClient, snapshot) == 0, "a handle is the snapshot's address");
 
-// The live client that `handle` names, or null: the handle must stand in the
-// client table (looked up before the record is read), carry the client kind
-// word and have a window or a thread to notify.
+// The live client that `handle` names, or null (the client table's find).
 StationClient *checkClient(const void *handle);
 
 // As checkClient, and the station must be registered: a request sent while

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "adjunct/link.h"
 #include "cmdr/feed.h"
 #include "cmdr/record.h"
 #include "cmdr/wire_record.h"

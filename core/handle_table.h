@@ -1,0 +1,100 @@
+// A table of live handles: N slots of record pointers.  A handle is the
+// address of its record, and it is live exactly while the record stands in a
+// slot.  A new record takes the lowest free slot, and every walk goes from
+// slot 0 upward.  The table creates its records with new (std::nothrow), zero-
+// initialised, and deletes them.
+//
+// A record type T says whether a record in the table may be used:
+//     bool live() const;  // its kind word is right and it has someone to notify
+#pragma once
+
+#include <cstddef>
+#include <new>
+
+namespace qapi {
+
+template <class T, size_t N>
+class HandleTable {
+public:
+    static constexpr size_t kCapacity = N;
+
+    // Creates a record for the lowest free slot and hands it to `open`
+    // (bool open(T &)).  When `open` returns true the record takes the slot;
+    // when it returns false the record is deleted and nothing is created.  A
+    // slot for which no memory can be had is passed over for the next free
+    // one.  Returns the record, or null when nothing was created.
+    template <class Open>
+    T *start(Open open) {
+        for (T *&slot : slots_) {
+            if (slot) continue;
+            T *record = new (std::nothrow) T{};
+            if (!record) continue;
+            if (!open(*record)) {
+                delete record;
+                return nullptr;
+            }
+            slot = record;
+            return record;
+        }
+        return nullptr;
+    }
+
+    // The live record that `handle` names, or null.  The handle is compared
+    // with the slots before anything is read: a stopped or foreign pointer is
+    // refused unread.
+    T *find(const void *handle) const { return liveAt(slotOf(handle)); }
+
+    // Stops the live record that `handle` names: empties its slot, hands the
+    // record to `close` (void close(T &)) and deletes it.  False, changing
+    // nothing, when `handle` names no live record.
+    template <class Close>
+    bool stop(const void *handle, Close close) {
+        const size_t slot = slotOf(handle);
+        T *record = liveAt(slot);
+        if (!record) return false;
+        slots_[slot] = nullptr;
+        close(*record);
+        delete record;
+        return true;
+    }
+    bool stop(const void *handle) {
+        return stop(handle, [](T &) {});
+    }
+
+    // Empties every slot in slot order; each record goes to `close` once its
+    // slot is already empty, and is then deleted.
+    template <class Close>
+    void releaseAll(Close close) {
+        for (T *&slot : slots_) {
+            T *record = slot;
+            if (!record) continue;
+            slot = nullptr;
+            close(*record);
+            delete record;
+        }
+    }
+    void releaseAll() {
+        releaseAll([](T &) {});
+    }
+
+    // The record in `slot` (below N), or null.
+    T *const &operator[](size_t slot) const { return slots_[slot]; }
+    // Every slot in order, empty ones (null) included.
+    T *const *begin() const { return slots_; }
+    T *const *end() const { return slots_ + N; }
+
+private:
+    // The slot holding `handle`, or N; compares addresses only.
+    size_t slotOf(const void *handle) const {
+        if (!handle) return N;
+        size_t slot = 0;
+        while (slot < N && slots_[slot] != handle) ++slot;
+        return slot;
+    }
+    // The live record in `slot`, or null (also for N).
+    T *liveAt(size_t slot) const { return slot < N && slots_[slot]->live() ? slots_[slot] : nullptr; }
+
+    T *slots_[N] = {};
+};
+
+}  // namespace qapi
