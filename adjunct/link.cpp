@@ -5,7 +5,12 @@
 
 namespace qapi {
 
-AdjunctLink *adjunctFindLink(const void *handle) { return stack().registry.links.find(handle); }
+LinkTable &adjunctLinks() {
+    static LinkTable links;
+    return links;
+}
+
+AdjunctLink *adjunctFindLink(const void *handle) { return adjunctLinks().find(handle); }
 
 // A failed link has closed its endpoint already.
 void adjunctCloseLink(AdjunctLink &link) { closeEndpoint(link.endpoint); }
@@ -22,7 +27,7 @@ QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
     // library is not initialised: the next initialise would drop it unfreed.
     if (window == 0 || !host || !stack().initialised) return nullptr;
     // Nothing is sent or posted before the first tick.
-    return stack().registry.links.start([&](AdjunctLink &link) {
+    return adjunctLinks().start([&](AdjunctLink &link) {
         if (openDatagram(link.endpoint, host, static_cast<uint16_t>(port & 0xFFFF)) != kOpened) return false;
         link.state = LinkState::Connecting;
         link.keepAliveCountdown = kFirstKeepAliveCountdown;
@@ -33,7 +38,7 @@ QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
 }
 
 int QAPI_Adjunct_stop(QapiHandle handle) {
-    return stack().registry.links.stop(handle, adjunctCloseLink) ? 0 : 1;
+    return adjunctLinks().stop(handle, adjunctCloseLink) ? 0 : 1;
 }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/handle_table.h"
 #include "net/endpoint.h"
 #include "qapi.h"
 
@@ -20,6 +21,7 @@ inline constexpr uint8_t kAdjunctKeepAliveReplyType = 0x81;
 inline constexpr uint8_t kRouteRequestType = 0x41;
 inline constexpr uint8_t kRouteResponseType = 0xC1;
 
+inline constexpr size_t kMaxLinks = 8;
 inline constexpr uint32_t kLinkMagic = 0x12ABCD36;  // kind word of a link
 inline constexpr int kAdjunctBufferSize = 1024;
 inline constexpr int32_t kFirstKeepAliveCountdown = 1;
@@ -58,6 +60,10 @@ struct AdjunctLink {
     // A link may be used while it carries its kind word and has a window.
     bool live() const { return magic == kLinkMagic && window != 0; }
 };
+
+// The live links, one slot each.
+using LinkTable = HandleTable<AdjunctLink, kMaxLinks>;
+LinkTable &adjunctLinks();
 
 // The live link that `handle` names, or null (the link table's find).
 AdjunctLink *adjunctFindLink(const void *handle);

@@ -13,13 +13,14 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/framing.h"
-#include "core/stack.h"
 #include "core/wire.h"
+#include "library/library.h"
 #include "qapi.h"
 #include "station/client.h"
 #include "station/dispatch.h"
+#include "station/endpoint.h"
 #include "station/features.h"
+#include "station/framing.h"
 #include "station/monitor_panel.h"
 #include "station/supervise.h"
 
@@ -74,7 +75,7 @@ struct Library {
     Library(size_t count, bool watch) {
         qmsgUseManualClock(1);  // the tick timer never fires by itself
         QAPI_Stack_initialize(5001);
-        stack().stationOpen = true;  // never opened: sends find it closed
+        stationEndpoint().open = true;  // never opened: sends find it closed
         window = qmsgCreateWindow();
         for (size_t i = 0; i < count; ++i) {
             const auto station = static_cast<int32_t>(kFirstStation + i);
@@ -91,7 +92,7 @@ struct Library {
         drainMessages();
     }
     ~Library() {
-        stack().stationOpen = false;
+        stationEndpoint().open = false;
         QAPI_Stack_release();
         qmsgDestroyWindow(window);
         drainMessages();
@@ -140,7 +141,7 @@ void BM_DispatchTypicalDatagram(benchmark::State &state) {
     const int32_t middle = kFirstStation + static_cast<int32_t>(library.clients.size() / 2);
     const std::vector<uint8_t> datagrams[2] = {typicalDatagram(middle, kFirstStation, true),
                                                typicalDatagram(middle, kFirstStation, false)};
-    const StationRecordSink &sink = stationRecordSink();
+    const StationRecordSink &sink = libraryStationSink();
     int n = 0;
     const uint64_t before = gAllocations.load();
     for (auto _ : state) {
@@ -185,7 +186,7 @@ void BM_IdleSupervision512(benchmark::State &state) {
     int n = 0;
     const uint64_t before = gAllocations.load();
     for (auto _ : state) {
-        for (StationClient *client : stack().registry.clients) {
+        for (StationClient *client : stationClients()) {
             if (client) superviseClient(*client);
         }
         if (++n % 50 == 0) {

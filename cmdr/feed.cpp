@@ -5,7 +5,12 @@
 
 namespace qapi {
 
-CmdrFeed *cmdrFindFeed(const void *handle) { return stack().registry.feeds.find(handle); }
+FeedTable &cmdrFeeds() {
+    static FeedTable feeds;
+    return feeds;
+}
+
+CmdrFeed *cmdrFindFeed(const void *handle) { return cmdrFeeds().find(handle); }
 
 // A failed feed has closed its connection already.
 void cmdrCloseFeed(CmdrFeed &feed) { closeEndpoint(feed.endpoint); }
@@ -21,7 +26,7 @@ QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port) {
     // records to no one; one started before initialisation would outlive
     // the next release.
     if (window == 0 || host == nullptr || !stack().initialised) return nullptr;
-    return stack().registry.feeds.start([&](CmdrFeed &feed) {
+    return cmdrFeeds().start([&](CmdrFeed &feed) {
         if (openStream(feed.endpoint, host, static_cast<uint16_t>(port & 0xFFFF)) != kOpened) return false;
         feed.magic = kFeedMagic;
         feed.window = window;
@@ -32,6 +37,6 @@ QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port) {
     });
 }
 
-int QAPI_Cmdr_stop(QapiHandle handle) { return stack().registry.feeds.stop(handle, cmdrCloseFeed) ? 0 : 1; }
+int QAPI_Cmdr_stop(QapiHandle handle) { return cmdrFeeds().stop(handle, cmdrCloseFeed) ? 0 : 1; }
 
 }  // extern "C"

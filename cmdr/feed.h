@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "cmdr/record.h"
+#include "core/handle_table.h"
 #include "net/endpoint.h"
 #include "qapi.h"
 
@@ -16,6 +17,7 @@ namespace qapi {
 
 enum FeedState : int32_t { kFeedRunning = QAPI_CMDR_RUNNING, kFeedFailed = QAPI_CMDR_FAILED };
 
+inline constexpr size_t kMaxFeeds = 32;
 inline constexpr uint32_t kFeedMagic = 0x12ABCD35;  // kind word of a feed
 inline constexpr uint8_t kPollByte = 0x58;
 inline constexpr size_t kFeedBufferRecords = 64;
@@ -39,6 +41,10 @@ struct CmdrFeed {
     // A feed may be used while it carries its kind word and has a window.
     bool live() const { return magic == kFeedMagic && window != 0; }
 };
+
+// The live feeds, one slot each.
+using FeedTable = HandleTable<CmdrFeed, kMaxFeeds>;
+FeedTable &cmdrFeeds();
 
 // The live feed that `handle` names, or null (the feed table's find).
 CmdrFeed *cmdrFindFeed(const void *handle);

@@ -77,6 +77,14 @@ public:
         releaseAll([](T &) {});
     }
 
+    // Hands every record to `step` (void step(T &)), in slot order.
+    template <class Step>
+    void forEach(Step step) const {
+        for (T *record : slots_) {
+            if (record) step(*record);
+        }
+    }
+
     // The record in `slot` (below N), or null.
     T *const &operator[](size_t slot) const { return slots_[slot]; }
     // Every slot in order, empty ones (null) included.

@@ -5,12 +5,13 @@
 
 #include "core/scratch.h"
 #include "core/stack.h"
+#include "station/endpoint.h"
 
 namespace qapi {
 namespace {
 
 bool stationInUse(int32_t stationId) {
-    for (const StationClient *c : stack().registry.clients) {
+    for (const StationClient *c : stationClients()) {
         if (c && c->snapshot.stationId == stationId) return true;
     }
     return false;
@@ -24,8 +25,8 @@ QapiHandle startClient(const NotifyTarget &target, int32_t stationId) {
     // would drop it unfreed.
     if (!stack().initialised) return nullptr;
     if (stationInUse(stationId)) return nullptr;
-    return stack().registry.clients.start([&](StationClient &client) {
-        if (!openStationEndpointIfNeeded()) return false;
+    return stationClients().start([&](StationClient &client) {
+        if (!stationOpenEndpoint()) return false;
         client.snapshot.stationId = stationId;
         client.target = target;
         client.magic = kClientMagic;
@@ -37,7 +38,12 @@ QapiHandle startClient(const NotifyTarget &target, int32_t stationId) {
 
 }  // namespace
 
-StationClient *checkClient(const void *handle) { return stack().registry.clients.find(handle); }
+ClientTable &stationClients() {
+    static ClientTable clients;
+    return clients;
+}
+
+StationClient *checkClient(const void *handle) { return stationClients().find(handle); }
 
 StationClient *checkRegisteredClient(const void *handle) {
     StationClient *client = checkClient(handle);
@@ -66,8 +72,6 @@ void postSnapshot(StationClient &client) {
     client.lastSnapshot = client.snapshot;
 }
 
-void releaseAllClients() { stack().registry.clients.releaseAll(); }
-
 }  // namespace qapi
 
 using namespace qapi;
@@ -82,6 +86,6 @@ QapiHandle QAPI_Client_start_Thread(QThreadId threadId, int32_t stationId) {
     return startClient(NotifyTarget{0, threadId}, stationId);
 }
 
-int QAPI_Client_stop(QapiHandle handle) { return stack().registry.clients.stop(handle) ? 0 : 1; }
+int QAPI_Client_stop(QapiHandle handle) { return stationClients().stop(handle) ? 0 : 1; }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/handle_table.h"
 #include "core/notify.h"
 #include "dial/dial_codes.h"
 #include "qapi.h"
@@ -17,6 +18,7 @@ namespace qapi {
 using StatusSnapshot = QapiStatusSnapshot;
 using RegState = QapiRegState;
 
+inline constexpr size_t kMaxClients = 512;
 inline constexpr size_t kMonitorSlots = 512;
 inline constexpr size_t kDialedTextSize = kDialBufferSize + 1;  // 32 characters and a NUL
 inline constexpr uint16_t kNoEventRef = 0xFFFF;
@@ -58,6 +60,10 @@ struct StationClient {
 };
 static_assert(offsetof(StationClient, snapshot) == 0, "a handle is the snapshot's address");
 
+// The live station clients, one slot each.
+using ClientTable = HandleTable<StationClient, kMaxClients>;
+ClientTable &stationClients();
+
 // The live client that `handle` names, or null (the client table's find).
 StationClient *checkClient(const void *handle);
 
@@ -76,9 +82,5 @@ void postDialedText(StationClient &client);
 // Posts a copy of the snapshot (QAPI_NOTIFY_SNAPSHOT) and restarts the
 // supervision's tick count.  Does nothing for a client without a target.
 void postSnapshot(StationClient &client);
-
-// Frees every client in slot order and empties the client table; nothing is
-// sent to the server.
-void releaseAllClients();
 
 }  // namespace qapi

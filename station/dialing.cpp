@@ -1,10 +1,10 @@
 // Starting a call, dialing digits, and the digit-dial timer.
 #include <cstring>
 
-#include "core/stack.h"
 #include "core/wire.h"
 #include "station/call_control.h"
 #include "station/client.h"
+#include "station/endpoint.h"
 #include "station/request_queue.h"
 
 namespace qapi {
@@ -55,7 +55,7 @@ int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
         }
     }
     // Outside the request queue: never acknowledged, never sent again.
-    sendBytes(stack().stationEndpoint, record, sizeof record);
+    stationSend(record, sizeof record);
     postDialedText(*client);
     return 0;
 }

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "core/scratch.h"
-#include "core/stack.h"
 #include "core/wire.h"
 #include "station/client.h"
 #include "station/request_queue.h"
@@ -67,11 +66,11 @@ void onParkList(const uint8_t *record, size_t length) {
     }
     const bool changed = std::memcmp(tables.current, tables.previous, sizeof tables.current) != 0;
     if (changed) std::memcpy(tables.previous, tables.current, sizeof tables.current);
-    for (StationClient *client : stack().registry.clients) {
-        if (!client || (!changed && client->parkListSent)) continue;
-        client->parkListSent = 1;
-        postNotify(client->target, QAPI_NOTIFY_PARK_LIST, reinterpret_cast<intptr_t>(list));
-    }
+    stationClients().forEach([&](StationClient &client) {
+        if (!changed && client.parkListSent) return;
+        client.parkListSent = 1;
+        postNotify(client.target, QAPI_NOTIFY_PARK_LIST, reinterpret_cast<intptr_t>(list));
+    });
 }
 
 }  // namespace qapi

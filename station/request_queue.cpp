@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "core/framing.h"
-#include "core/stack.h"
 #include "core/wire.h"
 #include "station/client.h"
+#include "station/endpoint.h"
+#include "station/framing.h"
 
 namespace qapi {
 namespace {
@@ -59,7 +59,7 @@ int sendOutstanding(StationClient &client) {
     writeU16le(wire + 6, request.code);
     writeU32le(wire + 8, request.token);
     std::memcpy(wire + 12, request.payload, sizeof request.payload);
-    return sendBytes(stack().stationEndpoint, wire, requestWireLength(request));
+    return stationSend(wire, requestWireLength(request));
 }
 
 bool sendFeatureKey(StationClient &client, uint16_t code) {

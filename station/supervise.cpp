@@ -1,9 +1,9 @@
 #include "station/supervise.h"
 
-#include "core/stack.h"
 #include "core/wire.h"
 #include "station/call_control.h"
 #include "station/client.h"
+#include "station/endpoint.h"
 #include "station/features.h"
 #include "station/monitor_panel.h"
 #include "station/request_queue.h"
@@ -17,7 +17,7 @@ void sendSupervision(uint8_t type, uint32_t word) {
     uint8_t datagram[kHeaderOnlyLength] = {};
     datagram[4] = type;
     writeU32le(datagram + 8, word);
-    sendBytes(stack().stationEndpoint, datagram, sizeof datagram);
+    stationSend(datagram, sizeof datagram);
 }
 
 void fail(StationClient &client) {

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "adjunct/link.h"
-#include "core/stack.h"
 #include "qapi.h"
 #include "support/test_support.h"
 

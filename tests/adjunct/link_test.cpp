@@ -6,6 +6,7 @@
 #include <set>
 
 #include "adjunct/adjunct_peer.h"
+#include "adjunct/link.h"
 
 namespace qapi {
 namespace {
@@ -116,7 +117,7 @@ TEST_F(AdjunctLinkTest, StartRefusesNoWindowNoHostAnUnreachableHostAndANinthLink
     QAPI_Stack_release();  // not initialised: a link would outlive the next initialise
     EXPECT_EQ(QAPI_Adjunct_start(window, "127.0.0.1", server.port), nullptr);
     ASSERT_EQ(QAPI_Stack_initialize(0), 0);
-    for (AdjunctLink *slot : stack().registry.links) EXPECT_EQ(slot, nullptr);
+    for (AdjunctLink *slot : adjunctLinks()) EXPECT_EQ(slot, nullptr);
 
     AdjunctLink *links[8];
     for (auto &l : links) {
@@ -129,7 +130,7 @@ TEST_F(AdjunctLinkTest, StartRefusesNoWindowNoHostAnUnreachableHostAndANinthLink
     ASSERT_EQ(QAPI_Adjunct_stop(links[2]), 0);
     AdjunctLink *again = startLink();
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(stack().registry.links[2], again);
+    EXPECT_EQ(adjunctLinks()[2], again);
     // Every link ticks, in slot order: one keep-alive each.
     runTicks(1);
     int sent = 0;
@@ -150,9 +151,9 @@ TEST_F(AdjunctLinkTest, StopRefusesNullForeignAndStoppedHandlesAndReleaseFreesEv
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(QAPI_Adjunct_stop(a), 0);
     EXPECT_EQ(QAPI_Adjunct_stop(a), 1);
-    EXPECT_EQ(stack().registry.links[0], nullptr);
+    EXPECT_EQ(adjunctLinks()[0], nullptr);
     EXPECT_EQ(QAPI_Stack_initialize(0), 0);  // drops every handle
-    EXPECT_EQ(stack().registry.links[1], nullptr);
+    EXPECT_EQ(adjunctLinks()[1], nullptr);
     EXPECT_EQ(QAPI_Adjunct_stop(b), 1);
     AdjunctLink *c = startLink();
     ASSERT_NE(c, nullptr);

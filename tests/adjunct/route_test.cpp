@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "adjunct/adjunct_peer.h"
+#include "core/stack.h"
 
 namespace qapi {
 namespace {

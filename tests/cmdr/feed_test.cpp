@@ -19,7 +19,6 @@
 #include "cmdr/feed.h"
 #include "cmdr/record.h"
 #include "cmdr/wire_record.h"
-#include "core/stack.h"
 #include "support/test_support.h"
 
 namespace qapi {
@@ -329,7 +328,7 @@ TEST_F(CmdrFeedTest, StartRefusesWhatCouldNotWorkAndStopRefusesWhatIsNotALiveFee
         closedPort = probe.port;
     }
     EXPECT_EQ(QAPI_Cmdr_start(window, "127.0.0.1", static_cast<uint32_t>(closedPort) | 0x10000), nullptr);
-    for (CmdrFeed *slot : stack().registry.feeds) EXPECT_EQ(slot, nullptr);
+    for (CmdrFeed *slot : cmdrFeeds()) EXPECT_EQ(slot, nullptr);
 
     CmdrFeed *feed = peer.start(window, "127.0.0.1");
     ASSERT_NE(feed, nullptr);
@@ -353,7 +352,7 @@ TEST_F(CmdrFeedTest, ThirtyTwoFeedsAtMostTickedInSlotOrderAndAllFreedByRelease) 
         peers.push_back(std::make_unique<FeedPeer>());
         feeds.push_back(peers.back()->start(window, "localhost"));
         ASSERT_NE(feeds.back(), nullptr) << i;
-        EXPECT_EQ(stack().registry.feeds[i], feeds.back());
+        EXPECT_EQ(cmdrFeeds()[i], feeds.back());
     }
     FeedPeer extra;
     EXPECT_EQ(extra.start(window, "127.0.0.1"), nullptr);
@@ -361,7 +360,7 @@ TEST_F(CmdrFeedTest, ThirtyTwoFeedsAtMostTickedInSlotOrderAndAllFreedByRelease) 
     // A freed slot is taken again first; slot 0 is ticked before slot 1.
     ASSERT_EQ(QAPI_Cmdr_stop(feeds[0]), 0);
     feeds[0] = peers[0]->start(window, "127.0.0.1");
-    ASSERT_EQ(stack().registry.feeds[0], feeds[0]);
+    ASSERT_EQ(cmdrFeeds()[0], feeds[0]);
     peers[1]->send(validRecord(1), *feeds[1]);
     peers[0]->send(validRecord(0), *feeds[0]);
     runTicks(1);
@@ -372,7 +371,7 @@ TEST_F(CmdrFeedTest, ThirtyTwoFeedsAtMostTickedInSlotOrderAndAllFreedByRelease) 
 
     QAPI_Stack_release();
     for (auto &peer : peers) EXPECT_EQ(peer->pollsUntilClose(), 1);
-    for (CmdrFeed *slot : stack().registry.feeds) EXPECT_EQ(slot, nullptr);
+    for (CmdrFeed *slot : cmdrFeeds()) EXPECT_EQ(slot, nullptr);
     ASSERT_EQ(QAPI_Stack_initialize(4100), 0);
     EXPECT_EQ(QAPI_Cmdr_stop(feeds[1]), 1);
 }

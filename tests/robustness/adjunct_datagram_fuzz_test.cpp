@@ -10,6 +10,7 @@
 #include <string>
 
 #include "adjunct/adjunct_peer.h"
+#include "core/stack.h"
 #include "core/wire.h"
 #include "robustness/fuzz_support.h"
 

@@ -12,14 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "core/framing.h"
 #include "core/scratch.h"
-#include "core/stack.h"
 #include "core/wire.h"
+#include "library/library.h"
 #include "robustness/fuzz_support.h"
 #include "station/call_table.h"
 #include "station/client.h"
 #include "station/dispatch.h"
+#include "station/endpoint.h"
+#include "station/framing.h"
 #include "station/monitor_panel.h"
 #include "station/park_table.h"
 #include "station/request_queue.h"
@@ -44,7 +45,7 @@ bool dialChars(const char *text, size_t most) {
 void classifyHost(const uint8_t *r, size_t n) {
     static constexpr uint8_t kTaken[] = {4, 9, 0x81, 0x83, 0xBE, 0xBF, 0xC0, 0xC1, 0xC2, 0xC4, 0xC6, 0xC7, 0xC8};
     if (n < kStationRecordMinimum || !std::memchr(kTaken, r[4], sizeof kTaken)) return;
-    for (StationClient *c : stack().registry.clients) {
+    for (StationClient *c : stationClients()) {
         const bool anyId = c && r[4] == kRegistrationReplyType && c->snapshot.stationId == kAnyStation;
         gMayAct |= c && (r[4] == 4 || r[4] == 9 || anyId || readI32le(r + 8) == c->snapshot.stationId);
     }
@@ -210,7 +211,7 @@ TEST_F(StationDatagramFuzz, MutatedRecordsKeepEveryClientConsistentAndIgnoredOne
         for (size_t k = 0; k < kClients && !gMayAct; ++k) {
             if (gClients[k]) std::memcpy(&before[k], gClients[k], sizeof(StationClient));
         }
-        dispatchStationDatagram(d.data(), d.size, kHost, stationRecordSink());
+        dispatchStationDatagram(d.data(), d.size, kHost, libraryStationSink());
         const std::vector<QMessage> posted = test::drainMessages();
         ASSERT_TRUE(gMayAct || posted.empty()) << "round " << round;
         for (const QMessage &m : posted) ASSERT_EQ(messageProblem(m), "") << "round " << round;

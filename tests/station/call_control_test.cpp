@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/framing.h"
 #include "core/wire.h"
 #include "station/call_control.h"
+#include "station/framing.h"
 #include "station/monitor_panel.h"
 #include "station/park_table.h"
 #include "station/request_queue.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/stack.h"
+#include "station/endpoint.h"
 #include "station/features.h"
 #include "station/station_fixture.h"
 
@@ -270,7 +270,7 @@ TEST_F(Dispatch, TheTickHandsRecordsForThisHostToEveryClientBeforeSupervising) {
     StationClient *b = start(2);
     ASSERT_NE(b, nullptr);
     test::runTicks(1);  // both registered on tick 1
-    const uint32_t host = stack().stationEndpoint.localAddress;
+    const uint32_t host = stationEndpoint().endpoint.localAddress;
     ASSERT_NE(host, 0u);
     std::vector<uint8_t> datagram = registrationReply(2, 0x100).bytes;
     const auto forA = registrationReply(1, 0x100).bytes;

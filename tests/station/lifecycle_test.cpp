@@ -4,7 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/stack.h"
+#include "station/client.h"
+#include "station/endpoint.h"
 #include "station/station_fixture.h"
 
 namespace qapi {
@@ -15,15 +16,15 @@ using StationLifecycle = test::StationTest;
 TEST_F(StationLifecycle, StartRefusesAnEmptyTargetAndAStationThatIsAlreadyLive) {
     EXPECT_EQ(QAPI_Client_start(0, 17), nullptr);
     EXPECT_EQ(QAPI_Client_start_Thread(0, 17), nullptr);
-    EXPECT_FALSE(stack().stationOpen);  // nothing created, nothing opened
+    EXPECT_FALSE(stationEndpoint().open);  // nothing created, nothing opened
     QAPI_Stack_release();  // not initialised: a client would outlive the next initialise
     EXPECT_EQ(QAPI_Client_start(window, 17), nullptr);
-    EXPECT_FALSE(stack().stationOpen);
-    ASSERT_EQ(QAPI_Stack_initialize(stack().stationPort), 0);
+    EXPECT_FALSE(stationEndpoint().open);
+    ASSERT_EQ(QAPI_Stack_initialize(stationEndpoint().port), 0);
 
     StationClient *first = start(17);
     ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(stack().stationOpen);
+    EXPECT_TRUE(stationEndpoint().open);
     EXPECT_EQ(QAPI_Client_start(window, 17), nullptr);
     EXPECT_EQ(QAPI_Client_start_Thread(qmsgCurrentThreadId(), 17), nullptr);
 
@@ -33,8 +34,8 @@ TEST_F(StationLifecycle, StartRefusesAnEmptyTargetAndAStationThatIsAlreadyLive) 
     feed(*any, test::registrationReply(20, 0x100));
     EXPECT_EQ(any->snapshot.stationId, 20);
     EXPECT_NE(QAPI_Client_start(window, -1), nullptr);  // -1 is free again
-    EXPECT_EQ(stack().registry.clients[0], first);
-    EXPECT_EQ(stack().registry.clients[1], any);
+    EXPECT_EQ(stationClients()[0], first);
+    EXPECT_EQ(stationClients()[1], any);
 }
 
 TEST_F(StationLifecycle, ANewClientRegistersWithEmptyBuffersAndFreeMonitorSlots) {
@@ -62,17 +63,17 @@ TEST_F(StationLifecycle, StopFreesTheSlotForTheNextStartAndRefusesWhatIsNotALive
     EXPECT_EQ(QAPI_Client_stop(&notAClient), 1);
     EXPECT_EQ(QAPI_Client_stop(a), 0);
     EXPECT_EQ(QAPI_Client_stop(a), 1);  // stopped: refused without being read
-    EXPECT_EQ(stack().registry.clients[0], nullptr);
+    EXPECT_EQ(stationClients()[0], nullptr);
     StationClient *c = start(1);  // the identifier is free again, the lowest slot taken
-    EXPECT_EQ(stack().registry.clients[0], c);
-    EXPECT_TRUE(stack().stationOpen);  // stopping a client never closes the endpoint
+    EXPECT_EQ(stationClients()[0], c);
+    EXPECT_TRUE(stationEndpoint().open);  // stopping a client never closes the endpoint
 }
 
 TEST_F(StationLifecycle, EveryOneOfTheFiveHundredTwelveSlotsCanBeTakenButNoMore) {
     for (int32_t id = 0; id < 512; ++id) ASSERT_NE(QAPI_Client_start(window, id), nullptr) << id;
     EXPECT_EQ(QAPI_Client_start(window, 512), nullptr);
-    EXPECT_EQ(QAPI_Client_stop(stack().registry.clients[300]), 0);
-    EXPECT_EQ(QAPI_Client_start(window, 512), stack().registry.clients[300]);
+    EXPECT_EQ(QAPI_Client_stop(stationClients()[300]), 0);
+    EXPECT_EQ(QAPI_Client_start(window, 512), stationClients()[300]);
 }
 
 TEST_F(StationLifecycle, AStationPortInUseCreatesNothingAndTheNextStartTriesAgain) {
@@ -82,8 +83,8 @@ TEST_F(StationLifecycle, AStationPortInUseCreatesNothingAndTheNextStartTriesAgai
     a.sin_port = htons(test::kStationPort);
     ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     EXPECT_EQ(QAPI_Client_start(window, 5), nullptr);
-    EXPECT_FALSE(stack().stationOpen);
-    EXPECT_EQ(stack().registry.clients[0], nullptr);
+    EXPECT_FALSE(stationEndpoint().open);
+    EXPECT_EQ(stationClients()[0], nullptr);
     close(blocker);
     EXPECT_NE(QAPI_Client_start(window, 5), nullptr);
 }
@@ -92,7 +93,7 @@ TEST_F(StationLifecycle, ReleaseAndReinitialiseFreeEveryClientAndRefuseTheirHand
     QapiHandle a = start(1);
     QapiHandle b = start(2);
     ASSERT_EQ(QAPI_Stack_initialize(test::kStationPort), 0);
-    for (StationClient *c : stack().registry.clients) ASSERT_EQ(c, nullptr);
+    for (StationClient *c : stationClients()) ASSERT_EQ(c, nullptr);
     EXPECT_EQ(QAPI_Client_stop(a), 1);
     QapiHandle c = start(1);
     QAPI_Stack_release();

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <tuple>
 
-#include "core/framing.h"
 #include "core/wire.h"
+#include "station/framing.h"
 #include "station/monitor_panel.h"
 #include "station/request_queue.h"
 #include "station/station_fixture.h"

@@ -4,10 +4,10 @@
 #include <atomic>
 #include <string>
 
-#include "core/framing.h"
-#include "core/stack.h"
 #include "core/wire.h"
 #include "station/call_control.h"
+#include "station/endpoint.h"
+#include "station/framing.h"
 #include "station/park_table.h"
 #include "station/request_queue.h"
 #include "station/station_fixture.h"
@@ -75,7 +75,7 @@ protected:
         ASSERT_TRUE(test::isolatedNetwork());
         client = start(17);
         ASSERT_NE(client, nullptr);
-        script.host = stack().stationEndpoint.localAddress;
+        script.host = stationEndpoint().endpoint.localAddress;
     }
     // One tick after the server has answered what was sent; returns what
     // the server received and keeps the snapshots the tick posted.

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/framing.h"
-#include "core/stack.h"
 #include "core/wire.h"
+#include "station/framing.h"
 #include "station/monitor_panel.h"
 #include "station/park_table.h"
 #include "station/station_fixture.h"

@@ -4,8 +4,8 @@
 #include <map>
 #include <utility>
 
-#include "core/stack.h"
 #include "core/wire.h"
+#include "station/endpoint.h"
 #include "station/request_queue.h"
 #include "station/station_fixture.h"
 #include "support/two_hosts.h"
@@ -91,7 +91,7 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
     ASSERT_TRUE(test::isolatedNetwork());
     StationClient *c = start(17);
     ASSERT_NE(c, nullptr);
-    script.host = stack().stationEndpoint.localAddress;
+    script.host = stationEndpoint().endpoint.localAddress;
 
     // Registration: requested on the first tick, answered, taken on the second.
     runUntil(2);

@@ -1,3 +1,4 @@
+#include "station/endpoint.h"
 #include "support/station_tap.h"
 
 #include <arpa/inet.h>
@@ -8,7 +9,6 @@
 #include <sstream>
 #include <string>
 
-#include "core/stack.h"
 
 namespace qapi::test {
 
@@ -33,13 +33,13 @@ uint64_t udpDatagramsSent() {
 }
 
 ::testing::AssertionResult stationDatagramWaiting() {
-    pollfd p{stack().stationEndpoint.socket, POLLIN, 0};
+    pollfd p{stationEndpoint().endpoint.socket, POLLIN, 0};
     if (poll(&p, 1, 5000) == 1) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "no datagram reached the station endpoint";
 }
 
 StationTap::StationTap() : socket_(SOCK_DGRAM), seen_(udpDatagramsSent()) {
-    sockaddr_in &to = stack().stationEndpoint.groupAddress;
+    sockaddr_in &to = stationEndpoint().endpoint.groupAddress;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(socket_.port);
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/framing.h"
+#include "station/framing.h"
 #include "support/test_support.h"
 
 namespace qapi {

@@ -4,10 +4,11 @@
 // links.
 #include "adjunct/link.h"
 #include "cmdr/feed.h"
-#include "core/framing.h"
 #include "core/stack.h"
+#include "library/library.h"
 #include "station/client.h"
 #include "station/dispatch.h"
+#include "station/endpoint.h"
 #include "station/monitor_panel.h"
 #include "station/park_table.h"
 #include "station/supervise.h"
@@ -18,41 +19,31 @@ namespace {
 // A record addressed to this host reaches every live client, in slot order;
 // each client decides from the record whether it is its own.
 void toEveryClient(const uint8_t *record, size_t length) {
-    for (StationClient *client : stack().registry.clients) {
-        if (client) handleStationRecord(*client, record, length);
-    }
+    stationClients().forEach([&](StationClient &client) { handleStationRecord(client, record, length); });
 }
 
 // Every other broadcast reaches every live client's panel, in slot order;
 // the park list goes once to the process-wide park table.
 void toEveryPanel(const uint8_t *record, size_t length) {
-    for (StationClient *client : stack().registry.clients) {
-        if (client) onMonitorStatus(*client, record, length);
-    }
+    stationClients().forEach([&](StationClient &client) { onMonitorStatus(client, record, length); });
 }
 
 constexpr StationRecordSink kStationSink{toEveryClient, onParkList, toEveryPanel};
 
 }  // namespace
 
-const StationRecordSink &stationRecordSink() { return kStationSink; }
+const StationRecordSink &libraryStationSink() { return kStationSink; }
 
-void runTick() {
-    StackState &s = stack();
-    ++s.stackTick;
-    if (s.stationOpen) {
-        pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, kStationSink);
-        for (StationClient *client : s.registry.clients) {
-            if (client) superviseClient(*client);
-        }
+void libraryTick() {
+    ++stack().stackTick;
+    StationEndpoint &station = stationEndpoint();
+    if (station.open) {
+        pumpStationDatagrams(station.endpoint, station.buffer, kStationBufferSize, kStationSink);
+        stationClients().forEach(superviseClient);
     }
     // Feeds and adjunct links tick whether or not the station endpoint is open.
-    for (CmdrFeed *feed : s.registry.feeds) {
-        if (feed) cmdrTick(*feed);
-    }
-    for (AdjunctLink *link : s.registry.links) {
-        if (link) adjunctTick(*link);
-    }
+    cmdrFeeds().forEach(cmdrTick);
+    adjunctLinks().forEach(adjunctTick);
 }
 
 }  // namespace qapi

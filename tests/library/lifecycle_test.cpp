@@ -6,9 +6,10 @@
 #include <chrono>
 #include <thread>
 
-#include "core/framing.h"
 #include "core/stack.h"
 #include "qapi.h"
+#include "station/endpoint.h"
+#include "station/framing.h"
 #include "support/test_support.h"
 
 namespace qapi {
@@ -27,14 +28,14 @@ protected:
 TEST_F(Stack, ReleaseBeforeInitialiseChangesNothing) {
     QAPI_Stack_release();
     EXPECT_FALSE(stack().initialised);
-    EXPECT_FALSE(stack().stationOpen);
+    EXPECT_FALSE(stationEndpoint().open);
     EXPECT_EQ(stack().tickTimer, 0u);
 }
 
 TEST_F(Stack, InitialiseStartsTheTickAtOneThousandAndTicksEveryHundredMs) {
     ASSERT_EQ(QAPI_Stack_initialize(4000), 0);
     EXPECT_TRUE(stack().initialised);
-    EXPECT_EQ(stack().stationPort, 4000);
+    EXPECT_EQ(stationEndpoint().port, 4000);
     EXPECT_EQ(stackTick(), 1000u);
     qmsgAdvanceClock(99);
     EXPECT_EQ(stackTick(), 1000u);
@@ -47,11 +48,11 @@ TEST_F(Stack, InitialiseStartsTheTickAtOneThousandAndTicksEveryHundredMs) {
 TEST_F(Stack, InitialisingTwiceKeepsOneTimerAndTheCountAndTakesTheNewPort) {
     ASSERT_EQ(QAPI_Stack_initialize(4000), 0);
     runTicks(5);
-    ASSERT_TRUE(openStationEndpointIfNeeded());
+    ASSERT_TRUE(stationOpenEndpoint());
     ASSERT_EQ(QAPI_Stack_initialize(0x12345), 0);  // only the low 16 bits count
-    EXPECT_FALSE(stack().stationOpen);
-    EXPECT_EQ(stack().stationEndpoint.open, 0);
-    EXPECT_EQ(stack().stationPort, 0x2345);
+    EXPECT_FALSE(stationEndpoint().open);
+    EXPECT_EQ(stationEndpoint().endpoint.open, 0);
+    EXPECT_EQ(stationEndpoint().port, 0x2345);
     EXPECT_EQ(stackTick(), 1005u);
     runTicks(1);
     EXPECT_EQ(stackTick(), 1006u);  // one tick, not two
@@ -60,12 +61,12 @@ TEST_F(Stack, InitialisingTwiceKeepsOneTimerAndTheCountAndTakesTheNewPort) {
 TEST_F(Stack, ReleaseClosesTheStationEndpointAndReinitialiseDoesNotTickTwice) {
     ASSERT_TRUE(test::isolatedNetwork());
     ASSERT_EQ(QAPI_Stack_initialize(4001), 0);
-    ASSERT_TRUE(openStationEndpointIfNeeded());
-    EXPECT_TRUE(openStationEndpointIfNeeded());  // already open: nothing new
+    ASSERT_TRUE(stationOpenEndpoint());
+    EXPECT_TRUE(stationOpenEndpoint());  // already open: nothing new
     QAPI_Stack_release();
     EXPECT_FALSE(stack().initialised);
-    EXPECT_FALSE(stack().stationOpen);
-    EXPECT_EQ(stack().stationEndpoint.open, 0);
+    EXPECT_FALSE(stationEndpoint().open);
+    EXPECT_EQ(stationEndpoint().endpoint.open, 0);
     runTicks(3);
     EXPECT_EQ(stackTick(), 1003u);  // released: the tick only counts
     ASSERT_EQ(QAPI_Stack_initialize(4001), 0);
@@ -99,8 +100,8 @@ void record(const uint8_t *, size_t n) { gLengths.push_back(n); }
 TEST_F(Stack, StationPumpReadsEveryDatagramAndDropsOversizeOnes) {
     ASSERT_TRUE(test::isolatedNetwork());
     ASSERT_EQ(QAPI_Stack_initialize(4003), 0);
-    ASSERT_TRUE(openStationEndpointIfNeeded());
-    const uint32_t local = stack().stationEndpoint.localAddress;
+    ASSERT_TRUE(stationOpenEndpoint());
+    const uint32_t local = stationEndpoint().endpoint.localAddress;
     ASSERT_NE(local, 0u);
     test::GroupSender sender(4003);
     sender.send(test::stationRecord(local, 0xC0, 0, 0, {1, 2, 3, 4}));
@@ -109,8 +110,8 @@ TEST_F(Stack, StationPumpReadsEveryDatagramAndDropsOversizeOnes) {
     sender.send(test::stationRecord(kBroadcast, 0xC6, 0, 0, std::vector<uint8_t>(1016)));  // exactly 1024
     const StationRecordSink sink{record, record, record};
     gLengths.clear();
-    StackState &s = stack();
-    pumpStationDatagrams(s.stationEndpoint, s.stationBuffer, kStationBufferSize, sink);
+    StationEndpoint &station = stationEndpoint();
+    pumpStationDatagrams(station.endpoint, station.buffer, kStationBufferSize, sink);
     EXPECT_EQ(gLengths, (std::vector<size_t>{12, 1024}));
 }
 

@@ -1,4 +1,4 @@
-#include "core/framing.h"
+#include "station/framing.h"
 
 #include "core/wire.h"
 

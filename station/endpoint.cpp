@@ -1,0 +1,27 @@
+#include "station/endpoint.h"
+
+namespace qapi {
+
+StationEndpoint &stationEndpoint() {
+    static StationEndpoint station;
+    return station;
+}
+
+bool stationOpenEndpoint() {
+    StationEndpoint &s = stationEndpoint();
+    if (s.open) return true;
+    if (openMulticast(s.endpoint, kStationGroup, s.port) != kOpened) return false;
+    s.open = true;
+    return true;
+}
+
+void stationCloseEndpoint() {
+    StationEndpoint &s = stationEndpoint();
+    if (!s.open) return;
+    closeEndpoint(s.endpoint);
+    s.open = false;
+}
+
+int stationSend(const void *data, int length) { return sendBytes(stationEndpoint().endpoint, data, length); }
+
+}  // namespace qapi
