@@ -3,6 +3,7 @@
 
 #include "station/call_table.h"
 #include "station/client.h"
+#include "station/protocol.h"
 #include "station/request_queue.h"
 
 namespace qapi {

@@ -5,34 +5,42 @@
 #include "core/notify.h"
 #include "core/scratch.h"
 #include "station/client.h"
+#include "station/protocol.h"
 
 namespace qapi {
 namespace {
 
+// Columns of a line: the number (4 digits), the two identifiers (8
+// characters each) and the state's label.
+constexpr size_t kNumberDigits = 4;
+constexpr size_t kFirstIdColumn = 5;
+constexpr size_t kSecondIdColumn = 14;
+constexpr size_t kLabelColumn = 22;
 constexpr size_t kLabelLength = 15;
+static_assert(kLabelColumn + kLabelLength == kCallLineLength);
 
 // The label of a kept state, null for a state that is not kept.
 const char *stateLabel(uint8_t state) {
     switch (state) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
+    case kCallRouting1:
+    case kCallRouting2:
+    case kCallRouting3:
+    case kCallRouting4:
         return "Routing        ";
-    case 5:
+    case kCallSeized:
         return "Seized         ";
-    case 6:
+    case kCallRouted:
         return "Routed         ";
-    case 7:
+    case kCallActive:
         return "Active         ";
-    case 25:
+    case kCallCamped:
         return "Camped         ";
     default:
         return nullptr;
     }
 }
 
-bool showsNumber(uint8_t state) { return state == 5 || state == 25; }
+bool showsNumber(uint8_t state) { return state == kCallSeized || state == kCallCamped; }
 
 // Eight characters, most significant nibble first: 0-9, A-E, and a blank for 15.
 void writeIdentifier(char *out, uint32_t id) {
@@ -43,25 +51,25 @@ void writeIdentifier(char *out, uint32_t id) {
 void writeLine(char *line, const CallEntry &entry, const char *label) {
     std::memset(line, ' ', kCallLineLength);
     if (showsNumber(entry.state)) {
-        unsigned n = entry.number % 10000u;
-        for (int i = 3; i >= 0; --i, n /= 10) line[i] = static_cast<char>('0' + n % 10);
+        unsigned n = entry.number;
+        for (size_t i = kNumberDigits; i-- > 0; n /= 10) line[i] = static_cast<char>('0' + n % 10);
     }
-    writeIdentifier(line + 5, entry.firstId);
-    writeIdentifier(line + 14, entry.secondId);
-    std::memcpy(line + 22, label, kLabelLength);
+    writeIdentifier(line + kFirstIdColumn, entry.firstId);
+    writeIdentifier(line + kSecondIdColumn, entry.secondId);
+    std::memcpy(line + kLabelColumn, label, kLabelLength);
     line[kCallLineLength] = '\0';
 }
 
 CallEntry *findInUse(StationClient &client, uint16_t number) {
     for (CallEntry &e : client.callTable) {
-        if (e.state != 0 && e.number == number) return &e;
+        if (e.state != kCallFree && e.number == number) return &e;
     }
     return nullptr;
 }
 
 CallEntry *findFree(StationClient &client) {
     for (CallEntry &e : client.callTable) {
-        if (e.state == 0) return &e;
+        if (e.state == kCallFree) return &e;
     }
     return nullptr;
 }

@@ -6,6 +6,7 @@
 #include "core/scratch.h"
 #include "core/stack.h"
 #include "station/endpoint.h"
+#include "station/monitor_panel.h"
 
 namespace qapi {
 namespace {
@@ -31,7 +32,7 @@ QapiHandle startClient(const NotifyTarget &target, int32_t stationId) {
         client.target = target;
         client.magic = kClientMagic;
         std::memset(client.pendingDial, kNoDialCode, sizeof client.pendingDial);
-        for (int32_t &extension : client.monitorExtension) extension = -1;
+        for (int32_t &extension : client.monitorExtension) extension = kNoExtension;
         return true;
     });
 }

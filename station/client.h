@@ -11,6 +11,7 @@
 #include "dial/dial_codes.h"
 #include "qapi.h"
 #include "station/call_entry.h"
+#include "station/protocol.h"
 #include "station/request.h"
 
 namespace qapi {
@@ -21,7 +22,6 @@ using RegState = QapiRegState;
 inline constexpr size_t kMaxClients = 512;
 inline constexpr size_t kMonitorSlots = 512;
 inline constexpr size_t kDialedTextSize = kDialBufferSize + 1;  // 32 characters and a NUL
-inline constexpr uint16_t kNoEventRef = 0xFFFF;
 inline constexpr int32_t kAnyStation = -1;  // takes the identifier of the registration reply
 inline constexpr uint32_t kClientMagic = 0x12ABCD34;  // kind word of a station client
 

@@ -5,6 +5,7 @@
 #include "station/call_control.h"
 #include "station/client.h"
 #include "station/endpoint.h"
+#include "station/protocol.h"
 #include "station/request_queue.h"
 
 namespace qapi {
@@ -44,18 +45,19 @@ int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
     if (!client || !client->snapshot.canNewcall) return 1;
     emptyPendingDial(*client);
     std::memset(client->dialedText, 0, sizeof client->dialedText);
-    uint8_t record[kShortRequestLength] = {};
-    record[4] = kNewCallType;
-    writeU32le(record + 8, client->regToken);
-    std::memset(record + 12, kNoDialCode, kDialBufferSize);
+    uint8_t request[kShortRequestLength] = {};
+    request[RequestHeader::kType] = kNewCallType;
+    writeU32le(request + RequestHeader::kWord, client->regToken);
+    uint8_t *codes = request + RequestHeader::kPayload;
+    std::memset(codes, kNoDialCode, kDialBufferSize);
     if (digits) {
-        packDialCodes(digits, record + 12);
-        for (size_t i = 0; i < kDialBufferSize && record[12 + i] != kNoDialCode; ++i) {
+        packDialCodes(digits, codes);
+        for (size_t i = 0; i < kDialBufferSize && codes[i] != kNoDialCode; ++i) {
             appendDigitText(*client, digits[i]);
         }
     }
     // Outside the request queue: never acknowledged, never sent again.
-    stationSend(record, sizeof record);
+    stationSend(request, sizeof request);
     postDialedText(*client);
     return 0;
 }

@@ -8,53 +8,45 @@
 #include "station/client.h"
 #include "station/features.h"
 #include "station/monitor_panel.h"
+#include "station/protocol.h"
 #include "station/request_queue.h"
 
 namespace qapi {
 namespace {
 
-constexpr size_t kRegistrationReplySize = 40;
-constexpr size_t kNumberInfoSize = 40;
-constexpr size_t kEventSize = 24;
-constexpr size_t kCallEntrySize = 24;
-constexpr size_t kShortCallEntrySize = 16;
-constexpr size_t kFlagsRecordSize = 16;  // StatusReply and FlagsUpdate
-constexpr uint8_t kShortCallEntryLength = 3;
-constexpr uint8_t kDisplayTextLength = 10;
-constexpr size_t kDisplayTextChars = 32;
-
-int32_t stationOf(const uint8_t *record) { return readI32le(record + 8); }
+int32_t stationOf(const uint8_t *record) { return readI32le(record + RecordHeader::kStation); }
+uint8_t subOf(const uint8_t *record) { return record[RecordHeader::kSub]; }
 
 void onRegistrationReply(StationClient &client, const uint8_t *record, size_t length) {
-    if (length < kRegistrationReplySize) return;
+    if (length < RegistrationReply::kSize) return;
     StatusSnapshot &s = client.snapshot;
     const int32_t station = stationOf(record);
     if (s.regState != QAPI_REG_REGISTERING) return;
     if (station != s.stationId && s.stationId != kAnyStation) return;
     s.stationId = station;
-    client.regToken = readU32le(record + 12);
-    client.callFlags = readU32le(record + 16);
+    client.regToken = readU32le(record + RegistrationReply::kToken);
+    client.callFlags = readU32le(record + RegistrationReply::kFlags);
     // The request queue starts afresh: the next request takes slot 1.
     client.superviseTicks = client.retryCount = client.retransmitTimer = 0;
     client.queueHead = client.queueTail = 0;
     // Whatever was watched is registered again: a server that lost the
     // station (or refused it) lost its watches too.
     resendWatches(client);
-    for (int i = 0; i < 4; ++i) s.regValues[i] = readI32le(record + 24 + 4 * i);
-    s.regShort = static_cast<int16_t>(readU16le(record + 20));
+    for (size_t i = 0; i < 4; ++i) s.regValues[i] = readI32le(record + RegistrationReply::kValues + 4 * i);
+    s.regShort = static_cast<int16_t>(readU16le(record + RegistrationReply::kShort));
     // Clears regState to indicator3 (status text, values, permissions,
     // indicators), whatever the width of the text pointer.
     std::memset(&s, 0, offsetof(StatusSnapshot, stationId));
     s.regState = QAPI_REG_REGISTERED;
-    s.callState = record[5];
-    updateFeatures(client, record[5]);
+    s.callState = subOf(record);
+    updateFeatures(client, subOf(record));
 }
 
 const char *refusalText(uint8_t reason) {
     switch (reason) {
-    case 1:
+    case kRefusedUnknownUser:
         return "Quentara: User or IP address invalid!";
-    case 2:
+    case kRefusedSharedAddress:
         return "Quentara: Multiple users with same IP!";
     default:
         return "Quentara: refused registration!";
@@ -67,36 +59,37 @@ void onRegistrationRefused(StationClient &client, const uint8_t *record) {
     if (stationOf(record) != client.snapshot.stationId || client.snapshot.stationId == kAnyStation) return;
     client.snapshot.regState = QAPI_REG_FAILED;
     client.superviseTicks = 0;
-    client.snapshot.statusText = refusalText(record[5]);
+    client.snapshot.statusText = refusalText(subOf(record));
     clearPermissions(client);
     postSnapshot(client);
 }
 
 void onNumberInfo(StationClient &client, const uint8_t *record) {
-    if (record[6] != 0) return;
+    if (record[RecordHeader::kExtra] != kPlainNumber) return;
     uint8_t codes[kDialBufferSize];
-    unpackNumberCodes(record + 12, codes);
+    unpackNumberCodes(record + NumberInfo::kCodes, codes);
     char *text = cutTextBlock();
     dialCodesToText(codes, text);
     postNotify(client.target, QAPI_NOTIFY_NUMBER, reinterpret_cast<intptr_t>(text));
 }
 
 void onCallEntry(StationClient &client, const uint8_t *record, size_t length) {
-    const bool withIds = record[7] != kShortCallEntryLength;
-    if (length < (withIds ? kCallEntrySize : kShortCallEntrySize)) return;
+    const bool withIds = record[RecordHeader::kLength] != CallEntryRecord::kShortLength;
+    if (length < (withIds ? CallEntryRecord::kSize : CallEntryRecord::kShortSize)) return;
     CallEntry entry{};
-    entry.state = record[5];
-    entry.number = readU16le(record + 12);
-    entry.firstId = withIds ? readU32le(record + 16) : kNoCallId;
-    entry.secondId = withIds ? readU32le(record + 20) : kNoCallId;
+    entry.state = subOf(record);
+    entry.number = readU16le(record + CallEntryRecord::kNumber);
+    entry.firstId = withIds ? readU32le(record + CallEntryRecord::kFirstId) : kNoCallId;
+    entry.secondId = withIds ? readU32le(record + CallEntryRecord::kSecondId) : kNoCallId;
     updateCallTable(client, entry);
 }
 
 void onDisplayText(StationClient &client, const uint8_t *record, size_t length) {
-    if (record[7] != kDisplayTextLength || length < 12 + kDisplayTextChars) return;
+    if (record[RecordHeader::kLength] != DisplayText::kLength) return;
+    if (length < DisplayText::kText + DisplayText::kChars) return;
     char *text = cutTextBlock();
-    std::memcpy(text, record + 12, kDisplayTextChars);
-    text[kDisplayTextChars] = '\0';
+    std::memcpy(text, record + DisplayText::kText, DisplayText::kChars);
+    text[DisplayText::kChars] = '\0';
     postNotify(client.target, QAPI_NOTIFY_TEXT, reinterpret_cast<intptr_t>(text));
 }
 
@@ -104,32 +97,32 @@ void onDisplayText(StationClient &client, const uint8_t *record, size_t length) 
 void onRegisteredRecord(StationClient &client, const uint8_t *record, size_t length) {
     if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
     if (stationOf(record) != client.snapshot.stationId) return;
-    switch (record[4]) {
+    switch (record[RecordHeader::kType]) {
     case kStatusReplyType:
-        if (length < kFlagsRecordSize) return;
+        if (length < FlagsRecord::kSize) return;
         client.superviseTicks = client.retryCount = 0;
-        client.callFlags = readU32le(record + 12);
-        updateFeatures(client, record[5]);
+        client.callFlags = readU32le(record + FlagsRecord::kFlags);
+        updateFeatures(client, subOf(record));
         break;
     case kCallEventType:
-        if (length >= kEventSize) onCallEvent(client, record);
+        if (length >= EventRecord::kSize) onCallEvent(client, record);
         break;
     case kStationEventType:
-        if (length >= kEventSize) onStationEvent(client, record);
+        if (length >= EventRecord::kSize) onStationEvent(client, record);
         break;
     case kNumberInfoType:
-        if (length >= kNumberInfoSize) onNumberInfo(client, record);
+        if (length >= NumberInfo::kSize) onNumberInfo(client, record);
         break;
     case kInfoValueType:
-        client.snapshot.infoValue = record[5];
+        client.snapshot.infoValue = subOf(record);
         postSnapshot(client);
         break;
     case kCallEntryType:
         onCallEntry(client, record, length);
         break;
     case kFlagsUpdateType:
-        if (length < kFlagsRecordSize) return;
-        client.callFlags = readU32le(record + 12);
+        if (length < FlagsRecord::kSize) return;
+        client.callFlags = readU32le(record + FlagsRecord::kFlags);
         updateFeatures(client, kStateIdle);
         break;
     case kDisplayTextType:
@@ -143,8 +136,8 @@ void onRegisteredRecord(StationClient &client, const uint8_t *record, size_t len
 }  // namespace
 
 void handleStationRecord(StationClient &client, const uint8_t *record, size_t length) {
-    if (length < kStationRecordMinimum) return;
-    switch (record[4]) {
+    if (length < RecordHeader::kStationRecordSize) return;
+    switch (record[RecordHeader::kType]) {
     case kReevaluateType:
     case kReevaluateType2:
         client.callFlags &= ~kFlagConnected;

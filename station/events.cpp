@@ -1,51 +1,50 @@
-// Call events (0xC0) and station events (0xC1): the server's call state and
-// sub-code become a station call state for updateFeatures, and key, digit and
-// value events reach the application.
+// Call events and station events: the server's call state and sub-code
+// become a station call state for updateFeatures, and key, digit and value
+// events reach the application.
 #include <cstdint>
 
 #include "core/wire.h"
 #include "station/client.h"
 #include "station/dispatch.h"
 #include "station/features.h"
+#include "station/protocol.h"
 
 namespace qapi {
 namespace {
 
-// Server call state 30 selects handling of its own.
-constexpr uint8_t kServerState30 = 30;
 constexpr uint8_t kNoDialChar = 0xFF;
-constexpr uint8_t kDigitEchoSkipped = 0x0B;  // high byte of a digit echo that is not shown
+constexpr int kKeepState = -1;
 
-uint8_t serverStateOf(const uint8_t *record) { return record[16]; }
+uint8_t serverStateOf(const uint8_t *record) { return record[EventRecord::kServerState]; }
 
 // Takes the event's word, reference, server call state and flags.
 void storeEvent(StationClient &client, const uint8_t *record) {
-    client.eventWord = readU16le(record + 12);
-    client.eventRef = readU16le(record + 18);
+    client.eventWord = readU16le(record + EventRecord::kWord);
+    client.eventRef = readU16le(record + EventRecord::kRef);
     client.snapshot.callState = serverStateOf(record);
-    client.callFlags = readU32le(record + 20);
+    client.callFlags = readU32le(record + EventRecord::kFlags);
 }
 
-// Indicator codes (call event 12): true when one was set or cleared.
+// Indicator codes: true when one was set or cleared.
 bool applyIndicator(StatusSnapshot &s, uint8_t code) {
     switch (code) {
-    case 0:
+    case kIndicator1On:
         s.indicator1 = 1;
         return true;
-    case 1:
+    case kIndicator1Off:
         s.indicator1 = 0;
         return true;
-    case 121:
+    case kIndicator2On:
         s.indicator2 = 1;
         return true;
-    case 122:
+    case kIndicator2Off:
         s.indicator2 = 0;
         return true;
-    case 66:
+    case kIndicator3On:
         s.indicator3 = 1;
         return true;
-    case 67:
-    case 128:
+    case kIndicator3Off:
+    case kIndicator3OffToo:
         s.indicator3 = 0;
         return true;
     default:
@@ -53,29 +52,29 @@ bool applyIndicator(StatusSnapshot &s, uint8_t code) {
     }
 }
 
-// The station call state a call event leads to; -1 for the sub-codes that
-// keep the previous state.
+// The station call state a call event leads to; kKeepState for the
+// sub-codes that keep the previous state.
 int callEventState(uint8_t sub) {
     switch (sub) {
-    case 1:
-    case 5:
-        return 0;
-    case 2:
+    case kCallEventIdle:
+    case kCallEventReleased:
+        return kStateIdle;
+    case kCallEventCleared:
         return kStateCleared;
-    case 3:
-        return 2;
-    case 4:
-        return 3;
-    case 6:
+    case kCallEventPickup:
+        return kStatePickup;
+    case kCallEventRouting:
+        return kStateRouting;
+    case kCallEventAlerting:
         return kStateAlerting;
-    case 7:
-        return 4;
-    case 8:
-    case 13:
-    case 34:
+    case kCallEventRingback:
+        return kStateRingback;
+    case kCallEventAnswered:
+    case kCallEventConnected:
+    case kCallEventTalking:
         return kStateTalking;
     default:
-        return -1;
+        return kKeepState;
     }
 }
 
@@ -97,12 +96,12 @@ void echoDigit(StationClient &client) {
 
 void onCallEvent(StationClient &client, const uint8_t *record) {
     const uint8_t previous = client.snapshot.callState;
-    const uint8_t sub = record[5];
-    if (serverStateOf(record) == kServerState30) {
-        if (sub == 2 || sub == 5) {
+    const uint8_t sub = record[RecordHeader::kSub];
+    if (serverStateOf(record) == kServerStateSpecial) {
+        if (sub == kCallEventCleared || sub == kCallEventReleased) {
             client.callFlags &= ~kFlagConnected;
             updateFeatures(client, previous);
-        } else if (sub == 13) {
+        } else if (sub == kCallEventConnected) {
             storeEvent(client, record);
             updateFeatures(client, kStateTalking);
         }
@@ -110,22 +109,22 @@ void onCallEvent(StationClient &client, const uint8_t *record) {
     }
     storeEvent(client, record);
     switch (sub) {
-    case 12:
+    case kCallEventIndicator:
         if (applyIndicator(client.snapshot, static_cast<uint8_t>(client.eventWord))) postSnapshot(client);
         return;
-    case 15:
+    case kCallEventKey:
         if (client.eventWord >> 8) {
             const auto c = static_cast<uint8_t>(dialCharOf(static_cast<DialCode>(client.eventWord)));
             postNotify(client.target, QAPI_NOTIFY_KEY, c);
         }
         return;
-    case 23:
+    case kCallEventValue:
         client.snapshot.eventValue = client.eventWord;
         postSnapshot(client);
         return;
     default: {
         const int state = callEventState(sub);
-        updateFeatures(client, state < 0 ? previous : static_cast<uint8_t>(state));
+        updateFeatures(client, state == kKeepState ? previous : static_cast<uint8_t>(state));
         return;
     }
     }
@@ -133,25 +132,25 @@ void onCallEvent(StationClient &client, const uint8_t *record) {
 
 void onStationEvent(StationClient &client, const uint8_t *record) {
     const uint8_t previous = client.snapshot.callState;
-    if (serverStateOf(record) == kServerState30) {
+    if (serverStateOf(record) == kServerStateSpecial) {
         client.callFlags &= ~kFlagConnected;
         updateFeatures(client, previous);
         return;
     }
     storeEvent(client, record);
-    switch (record[5]) {
-    case 1:
-        updateFeatures(client, 1);
+    switch (record[RecordHeader::kSub]) {
+    case kStationEventDialling:
+        updateFeatures(client, kStateDialling);
         break;
-    case 2:
+    case kStationEventDigit:
         echoDigit(client);
         break;
-    case 4:
-    case 9:
-    case 16:
+    case kStationEventHangUp:
+    case kStationEventRelease:
+    case kStationEventDisconnect:
         if (!(client.callFlags & kFlagConnected)) updateFeatures(client, kStateIdle);
         break;
-    case 10:
+    case kStationEventTalking:
         updateFeatures(client, kStateTalking);
         break;
     default:

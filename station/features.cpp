@@ -4,14 +4,18 @@
 #include <cstring>
 
 #include "station/client.h"
+#include "station/protocol.h"
 
 namespace qapi {
 namespace {
 
-constexpr uint8_t kStatePickup = 2;
-
-bool dialingState(uint8_t s) { return s == 1 || s == 2 || s == 3 || s == 4 || s == kStateTalking; }
-bool answerableState(uint8_t s) { return s == kStateAlerting || s == 7 || s == 9 || s == 25; }
+bool dialingState(uint8_t s) {
+    return s == kStateDialling || s == kStatePickup || s == kStateRouting || s == kStateRingback ||
+           s == kStateTalking;
+}
+bool answerableState(uint8_t s) {
+    return s == kStateAlerting || s == kStateActive || s == kStateAnswerable || s == kStateCamped;
+}
 
 void setPermissions(StationClient &client, uint8_t state) {
     StatusSnapshot &s = client.snapshot;
@@ -29,9 +33,9 @@ void setPermissions(StationClient &client, uint8_t state) {
     s.canSuspend = s.canHold;
     s.canCallback = talking && connected && (f & kFlagCallback);
     s.canConference = talking && connected && !(f & kFlagCallback) && hasRef;
-    s.canTransfer = (state == 4 && connected) || (talking && connected && hasRef) ||
+    s.canTransfer = (state == kStateRingback && connected) || (talking && connected && hasRef) ||
                     (state == kStateCleared && connected && (f & kFlagTransferable) &&
-                     client.eventWord == 17);
+                     client.eventWord == kTransferableEventWord);
     s.canRetrieve = state != kStateIdle && connected;
     s.canRecordStop = talking && (f & kFlagRecording);
     s.canRecordStart = talking && (f & kFlagRecordStart) && !(f & kFlagRecording);
@@ -61,7 +65,7 @@ void updateFeatures(StationClient &client, uint8_t state) {
     StatusSnapshot &s = client.snapshot;
     const uint8_t old = s.callState;
     if (client.callFlags & kFlagBlocked) client.callFlags = kFlagBlocked;
-    if (state == kStateIdle || state == 1 || old == kStateIdle) {
+    if (state == kStateIdle || state == kStateDialling || old == kStateIdle) {
         std::memset(client.dialedText, 0, sizeof client.dialedText);
     }
     setPermissions(client, state);

@@ -7,17 +7,17 @@ namespace qapi {
 void dispatchStationDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
                              const StationRecordSink &sink) {
     size_t pos = 0;
-    while (pos + kRecordHeaderSize <= size) {
+    while (pos + RecordHeader::kSize <= size) {
         const uint8_t *record = datagram + pos;
-        const uint32_t destination = readU32le(record);
-        if (destination == 0) return;
-        const size_t length = 4 + 4 * static_cast<size_t>(record[7]);
+        const uint32_t destination = readU32le(record + RecordHeader::kDestination);
+        if (destination == kNoFurtherRecords) return;
+        const size_t length = recordLengthOf(record[RecordHeader::kLength]);
         const bool complete = length <= size - pos;
         if (complete) {
             if (destination == localAddress) {
                 if (sink.forHost) sink.forHost(record, length);
             } else if (destination == kBroadcast) {
-                auto handler = record[4] == kParkListType ? sink.parkList : sink.broadcast;
+                auto handler = record[RecordHeader::kType] == kParkListType ? sink.parkList : sink.broadcast;
                 if (handler) handler(record, length);
             }
         }

@@ -3,12 +3,12 @@
 #include "core/scratch.h"
 #include "core/wire.h"
 #include "station/client.h"
+#include "station/protocol.h"
 #include "station/request_queue.h"
 
 namespace qapi {
 namespace {
 
-constexpr size_t kStatusRecordSize = 12;
 constexpr int kNoMonitorSlot = -1;
 
 // Only the slots below monitorSlotsUsed can hold an extension, so a status
@@ -32,7 +32,7 @@ struct MonitorBatch {
         request.type = kMonitorListType;
         for (size_t k = 0; k < kExtensionsPerRequest; ++k) {
             const int32_t extension = k < count ? client.monitorExtension[slots[k]] : kNoExtension;
-            writeU32le(request.payload + 4 * k, static_cast<uint32_t>(extension));
+            writeU32le(request.payload + sizeof(int32_t) * k, static_cast<uint32_t>(extension));
         }
         if (!enqueueRequest(client, request)) return false;
         for (size_t k = 0; k < count; ++k) client.monitorPending[slots[k]] = 0;
@@ -90,16 +90,17 @@ void resendWatches(StationClient &client) {
 
 void onMonitorStatus(StationClient &client, const uint8_t *record, size_t length) {
     if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
-    if (length < kStatusRecordSize || record[4] != kExtensionStatusType) return;
-    const int32_t extension = readI32le(record + 8);
+    if (length < ExtensionStatusRecord::kSize || record[RecordHeader::kType] != kExtensionStatusType) return;
+    const int32_t extension = readI32le(record + ExtensionStatusRecord::kExtension);
     if (extension == kNoExtension) return;
     const int slot = firstSlotOf(client, extension);
     if (slot == kNoMonitorSlot) return;
-    client.monitorStatus[slot] = record[6];
-    auto *status = cutScratchFor<QapiExtensionStatus>();
-    status->extension = extension;
-    status->status = record[6];
-    postNotify(client.target, QAPI_NOTIFY_EXTENSION, reinterpret_cast<intptr_t>(status));
+    const uint8_t status = record[RecordHeader::kExtra];
+    client.monitorStatus[slot] = status;
+    auto *posted = cutScratchFor<QapiExtensionStatus>();
+    posted->extension = extension;
+    posted->status = status;
+    postNotify(client.target, QAPI_NOTIFY_EXTENSION, reinterpret_cast<intptr_t>(posted));
 }
 
 }  // namespace qapi
@@ -131,11 +132,11 @@ int QAPI_Client_bdp_register(QapiHandle handle, int32_t extension, int32_t on) {
 }
 
 int QAPI_Client_bdp_answer(QapiHandle handle, int32_t extension) {
-    return actOnWatched(handle, extension, 2, kWatchAnswerType);
+    return actOnWatched(handle, extension, kExtensionAnswerable, kWatchAnswerType);
 }
 
 int QAPI_Client_bdp_intrude(QapiHandle handle, int32_t extension) {
-    return actOnWatched(handle, extension, 3, kWatchIntrudeType);
+    return actOnWatched(handle, extension, kExtensionIntrudable, kWatchIntrudeType);
 }
 
 }  // extern "C"

@@ -10,10 +10,6 @@ namespace qapi {
 
 struct StationClient;
 
-inline constexpr uint8_t kExtensionStatusType = 195;  // broadcast status record
-inline constexpr uint8_t kWatchAnswerType = 19;
-inline constexpr uint8_t kWatchIntrudeType = 20;
-inline constexpr size_t kExtensionsPerRequest = 16;   // of the 76-byte monitor list
 inline constexpr int32_t kMonitorDelayTicks = 10;     // from the last registration to the flush
 inline constexpr int32_t kNoExtension = -1;
 

@@ -5,22 +5,23 @@
 #include "core/scratch.h"
 #include "core/wire.h"
 #include "station/client.h"
+#include "station/protocol.h"
 #include "station/request_queue.h"
 
 namespace qapi {
 namespace {
 
-constexpr size_t kParkEntryBytes = 12;
-constexpr size_t kFirstEntry = 8;
-static_assert(sizeof(ParkEntry) == kParkEntryBytes, "entries compare byte for byte");
+using Layout = ParkListRecord;
+constexpr uint8_t kFreeEntryByte = 0xFF;  // every byte of a free entry
+static_assert(sizeof(ParkEntry) == Layout::kEntrySize, "entries compare byte for byte");
 
 // Entries announced by the length byte n (n = 3c + 1 for c entries), at
 // most 32 and never more than the record holds.
 size_t entryCount(const uint8_t *record, size_t length) {
-    const size_t n = record[7];
-    size_t count = n > 3 ? (n - 1) / 3 : 0;
+    const size_t n = record[RecordHeader::kLength];
+    size_t count = n > Layout::kWordsPerEntry ? (n - 1) / Layout::kWordsPerEntry : 0;
     if (count > kParkEntries) count = kParkEntries;
-    const size_t held = length > kFirstEntry ? (length - kFirstEntry) / kParkEntryBytes : 0;
+    const size_t held = length > Layout::kFirstEntry ? (length - Layout::kFirstEntry) / Layout::kEntrySize : 0;
     return count < held ? count : held;
 }
 
@@ -47,19 +48,19 @@ ParkTables &parkTables() {
     return tables;
 }
 
-void resetParkTables() { std::memset(&parkTables(), 0xFF, sizeof(ParkTables)); }
+void resetParkTables() { std::memset(&parkTables(), kFreeEntryByte, sizeof(ParkTables)); }
 
 void onParkList(const uint8_t *record, size_t length) {
     ParkTables &tables = parkTables();
     auto *list = cutScratchFor<QapiLineList>();
-    std::memset(tables.current, 0xFF, sizeof tables.current);
+    std::memset(tables.current, kFreeEntryByte, sizeof tables.current);
     const size_t count = entryCount(record, length);
     for (size_t i = 0; i < count; ++i) {
-        const uint8_t *words = record + kFirstEntry + kParkEntryBytes * i;
+        const uint8_t *words = record + Layout::kFirstEntry + Layout::kEntrySize * i;
         ParkEntry &entry = tables.current[i];
-        entry.key = readI32le(words);
-        entry.secondWord = readI32le(words + 4);
-        entry.thirdWord = readU32le(words + 8);
+        entry.key = readI32le(words + Layout::kKey);
+        entry.secondWord = readI32le(words + Layout::kShown);
+        entry.thirdWord = readU32le(words + Layout::kOther);
         char *line = cutTextBlock();
         writeParkLine(line, entry);
         list->lines[i] = line;
@@ -81,8 +82,7 @@ extern "C" {
 
 int QAPI_Client_resume(QapiHandle handle, int32_t key) {
     StationClient *client = checkRegisteredClient(handle);
-    // -1 is the key of every free entry, never of a parked call.
-    if (!client || key == -1) return 1;
+    if (!client || key == kNoParkKey) return 1;
     for (const ParkEntry &entry : parkTables().current) {
         if (entry.key != key) continue;
         StationRequest request{};

@@ -10,7 +10,6 @@
 namespace qapi {
 
 inline constexpr size_t kParkEntries = 32;
-inline constexpr uint8_t kResumeType = 21;
 
 // One parked call: three words exactly as received; a free entry is all
 // 0xFF bytes, so its key is -1.

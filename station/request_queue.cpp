@@ -53,12 +53,12 @@ int sendOutstanding(StationClient &client) {
     StationRequest &request = client.requestSlots[slot];
     request.sequence = static_cast<uint8_t>(slot | kSequenceBit);
     uint8_t wire[kRequestSize];
-    writeU32le(wire, static_cast<uint32_t>(request.destination));
-    wire[4] = request.type;
-    wire[5] = request.sequence;
-    writeU16le(wire + 6, request.code);
-    writeU32le(wire + 8, request.token);
-    std::memcpy(wire + 12, request.payload, sizeof request.payload);
+    writeU32le(wire + RequestHeader::kDestination, static_cast<uint32_t>(request.destination));
+    wire[RequestHeader::kType] = request.type;
+    wire[RequestHeader::kSequence] = request.sequence;
+    writeU16le(wire + RequestHeader::kCode, request.code);
+    writeU32le(wire + RequestHeader::kWord, request.token);
+    std::memcpy(wire + RequestHeader::kPayload, request.payload, sizeof request.payload);
     return stationSend(wire, requestWireLength(request));
 }
 
@@ -75,12 +75,12 @@ void tickRetransmit(StationClient &client) {
 }
 
 void onAcknowledge(StationClient &client, const uint8_t *record, size_t length) {
-    if (length < kRecordHeaderSize + 4) return;
+    if (length < RecordHeader::kStationRecordSize) return;
     if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
-    if (readI32le(record + 8) != client.snapshot.stationId) return;
+    if (readI32le(record + RecordHeader::kStation) != client.snapshot.stationId) return;
     if (queueEmpty(client)) return;
     const int32_t outstanding = nextSlot(client.queueTail);
-    if (record[5] != (outstanding | kSequenceBit)) return;
+    if (record[RecordHeader::kSub] != (outstanding | kSequenceBit)) return;
     client.queueTail = outstanding;
     client.retransmitTimer = 0;
     if (!queueEmpty(client)) sendAndArm(client);

@@ -14,7 +14,6 @@ namespace qapi {
 struct StationClient;
 
 inline constexpr int32_t kRetransmitTicks = 20;
-inline constexpr uint8_t kSequenceBit = 0x80;
 
 // Queues `request` (type, code and payload filled by the caller; its
 // destination and token are overwritten).  Returns false, queuing nothing,
@@ -27,13 +26,13 @@ int requestRoom(const StationClient &client);
 // Sends the outstanding request; 0 = handed to the platform, 1 = not sent.
 int sendOutstanding(StationClient &client);
 
-// Queues a feature-key request (type 16, header only) with `code`.
+// Queues a feature-key request (header only) with `code`.
 bool sendFeatureKey(StationClient &client, uint16_t code);
 
 // The retransmission step of a registered client's tick.
 void tickRetransmit(StationClient &client);
 
-// An Acknowledge record (type 0xBF, at least 12 bytes) for this client.
+// An Acknowledge record (at least 12 bytes) for this client.
 void onAcknowledge(StationClient &client, const uint8_t *record, size_t length);
 
 // The wire length of a request: 12 with a code, 76 for the monitor list,

@@ -6,6 +6,7 @@
 #include "station/endpoint.h"
 #include "station/features.h"
 #include "station/monitor_panel.h"
+#include "station/protocol.h"
 #include "station/request_queue.h"
 
 namespace qapi {
@@ -15,8 +16,8 @@ namespace {
 // request queue, never acknowledged.
 void sendSupervision(uint8_t type, uint32_t word) {
     uint8_t datagram[kHeaderOnlyLength] = {};
-    datagram[4] = type;
-    writeU32le(datagram + 8, word);
+    datagram[RequestHeader::kType] = type;
+    writeU32le(datagram + RequestHeader::kWord, word);
     stationSend(datagram, sizeof datagram);
 }
 
@@ -38,7 +39,7 @@ void superviseRegistering(StationClient &client) {
 }
 
 void superviseRegistered(StationClient &client) {
-    const int32_t limit = client.snapshot.callState != 0 ? kCallKeepAlive : kIdleKeepAlive;
+    const int32_t limit = client.snapshot.callState != kStateIdle ? kCallKeepAlive : kIdleKeepAlive;
     if (++client.superviseTicks >= limit) {
         // A keep-alive tick ends here: the timed steps below wait a tick.
         client.superviseTicks = 0;

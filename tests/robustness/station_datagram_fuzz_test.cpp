@@ -44,7 +44,7 @@ bool dialChars(const char *text, size_t most) {
 
 void classifyHost(const uint8_t *r, size_t n) {
     static constexpr uint8_t kTaken[] = {4, 9, 0x81, 0x83, 0xBE, 0xBF, 0xC0, 0xC1, 0xC2, 0xC4, 0xC6, 0xC7, 0xC8};
-    if (n < kStationRecordMinimum || !std::memchr(kTaken, r[4], sizeof kTaken)) return;
+    if (n < RecordHeader::kStationRecordSize || !std::memchr(kTaken, r[4], sizeof kTaken)) return;
     for (StationClient *c : stationClients()) {
         const bool anyId = c && r[4] == kRegistrationReplyType && c->snapshot.stationId == kAnyStation;
         gMayAct |= c && (r[4] == 4 || r[4] == 9 || anyId || readI32le(r + 8) == c->snapshot.stationId);
