@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "adjunct/link.h"
+#include "core/date_word.h"
 #include "core/notify.h"
 #include "core/scratch.h"
 #include "core/stack.h"
@@ -43,14 +44,16 @@ uint32_t handleOf(size_t index, uint32_t requestId) {
     return (static_cast<uint32_t>(index) << kHandleSlotShift) | (requestId & kHandleIdMask);
 }
 
-// The packed date and time, field by field, without normalisation.
-void unpackDateTime(uint32_t packed, QapiRouteRequestPayload &p) {
-    p.second = static_cast<uint16_t>((packed & 0x3F) % 60);
-    p.minute = static_cast<uint16_t>(((packed >> 6) & 0x3F) % 60);
-    p.hour = static_cast<uint16_t>(((packed >> 12) & 0x1F) % 24);
-    p.day = static_cast<uint16_t>((packed >> 17) & 0x1F);
-    p.month = static_cast<uint16_t>(((packed >> 22) & 0x0F) % 13);
-    p.year = static_cast<uint16_t>(2000 + ((packed >> 26) & 0x3F));
+// The packed date and time, field by field, each reduced to its range
+// without further normalisation.
+void writeDateTime(uint32_t packed, QapiRouteRequestPayload &p) {
+    const DateFields d = unpackDateWord(packed);
+    p.second = static_cast<uint16_t>(d.second % 60);
+    p.minute = static_cast<uint16_t>(d.minute % 60);
+    p.hour = static_cast<uint16_t>(d.hour % 24);
+    p.day = d.day;
+    p.month = static_cast<uint16_t>(d.month % 13);
+    p.year = d.year;
 }
 
 }  // namespace
@@ -84,7 +87,7 @@ void adjunctOnRouteRequest(AdjunctLink &link, const uint8_t *body, size_t bodySi
 
     auto *p = cutScratchFor<QapiRouteRequestPayload>();
     p->handle = handleOf(found.index, requestId);
-    unpackDateTime(readU32le(body + kDateTimeAt), *p);
+    writeDateTime(readU32le(body + kDateTimeAt), *p);
     p->numberB = readI32le(body + kNumberBAt);
     p->numberA = readI32le(body + kNumberAAt);
     dialCodesToBlankEnded(body + kDigitsAAt, kTextACodes, p->textA);

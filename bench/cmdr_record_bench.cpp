@@ -40,7 +40,7 @@ void BM_ValidateAndDecodeRecord(benchmark::State &state) {
         benchmark::DoNotOptimize(record.data());
         if (!cmdrRecordIsValid(record.data())) continue;
         auto *payload = cutScratchFor<CmdrRecordPayload>();
-        decodeCmdrRecord(record.data(), server, RemoteFamily::Ipv4, *payload);
+        cmdrDecodeRecord(record.data(), server, RemoteFamily::Ipv4, *payload);
         benchmark::DoNotOptimize(payload);
         benchmark::ClobberMemory();
     }

@@ -1,6 +1,6 @@
 // The CPU cost of the tick's station work, without sockets: one datagram of
 // typical records dispatched through the tick's own framing and sink to 1, 64
-// and 512 registered clients; updateFeatures alone; and the supervision of
+// and 512 registered clients; stationUpdateFeatures alone; and the supervision of
 // 512 idle registered clients for one tick.  The station endpoint is never
 // opened (the library is only told that it is, so that clients start, and
 // every send finds the endpoint closed): nothing leaves the process.  Every
@@ -19,9 +19,9 @@
 #include "station/client.h"
 #include "station/dispatch.h"
 #include "station/endpoint.h"
-#include "station/features.h"
 #include "station/framing.h"
 #include "station/monitor_panel.h"
+#include "station/permissions.h"
 #include "station/supervise.h"
 
 // Counting allocator: glibc's own, with a count in front (operator new goes
@@ -85,7 +85,7 @@ struct Library {
             reply[7] = 9;
             writeU32le(reply + 8, static_cast<uint32_t>(station));
             writeU32le(reply + 16, 0x100);  // calls allowed
-            handleStationRecord(*client, reply, sizeof reply);
+            stationHandleRecord(*client, reply, sizeof reply);
             clients.push_back(client);
         }
         if (watch) QAPI_Client_bdp_register(clients[0], kWatched, 1);
@@ -146,7 +146,7 @@ void BM_DispatchTypicalDatagram(benchmark::State &state) {
     const uint64_t before = gAllocations.load();
     for (auto _ : state) {
         const std::vector<uint8_t> &d = datagrams[n & 1];
-        dispatchStationDatagram(d.data(), d.size(), kHost, sink);
+        stationDispatchDatagram(d.data(), d.size(), kHost, sink);
         if (++n % kDrainEvery == 0) {
             state.PauseTiming();
             drainMessages();
@@ -167,7 +167,7 @@ void BM_UpdateFeatures(benchmark::State &state) {
     int n = 0;
     const uint64_t before = gAllocations.load();
     for (auto _ : state) {
-        updateFeatures(client, change && (n & 1) ? kStateAlerting : kStateIdle);
+        stationUpdateFeatures(client, change && (n & 1) ? kStateAlerting : kStateIdle);
         if (++n % kDrainEvery == 0) {
             state.PauseTiming();
             drainMessages();
@@ -187,7 +187,7 @@ void BM_IdleSupervision512(benchmark::State &state) {
     const uint64_t before = gAllocations.load();
     for (auto _ : state) {
         for (StationClient *client : stationClients()) {
-            if (client) superviseClient(*client);
+            if (client) stationTick(*client);
         }
         if (++n % 50 == 0) {
             state.PauseTiming();

@@ -30,7 +30,7 @@ size_t writeHex(unsigned value, char *out) {
 
 }  // namespace
 
-size_t formatIpv4(uint32_t value, char *out) {
+size_t cmdrFormatIpv4(uint32_t value, char *out) {
     size_t n = 0;
     for (int shift = 24; shift >= 0; shift -= 8) {
         if (shift != 24) out[n++] = '.';
@@ -40,7 +40,7 @@ size_t formatIpv4(uint32_t value, char *out) {
     return n;
 }
 
-size_t formatIpv6(const uint8_t *bytes, char *out) {
+size_t cmdrFormatIpv6(const uint8_t *bytes, char *out) {
     enum class Run { None, In, Done } run = Run::None;
     size_t n = 0;
     for (int j = 0; j < 8; ++j) {
@@ -64,14 +64,14 @@ size_t formatIpv6(const uint8_t *bytes, char *out) {
     return n;
 }
 
-size_t formatAddress(const uint8_t *address, RemoteFamily family, char *out) {
+size_t cmdrFormatAddress(const uint8_t *address, RemoteFamily family, char *out) {
     static constexpr uint8_t kZero[12] = {};
     const bool ipv6 = family == RemoteFamily::Ipv6 ||
                       (family == RemoteFamily::None && std::memcmp(address + 4, kZero, sizeof kZero) != 0);
-    if (ipv6) return formatIpv6(address, out);
+    if (ipv6) return cmdrFormatIpv6(address, out);
     uint32_t value;  // host order, as the endpoint stores it
     std::memcpy(&value, address, sizeof value);
-    return formatIpv4(value, out);
+    return cmdrFormatIpv4(value, out);
 }
 
 }  // namespace qapi

@@ -14,12 +14,12 @@ inline constexpr size_t kIpv4TextMax = 15;
 inline constexpr size_t kIpv6TextMax = 39;
 
 // The four bytes of `value` from the most significant down, "a.b.c.d".
-size_t formatIpv4(uint32_t value, char *out);
+size_t cmdrFormatIpv4(uint32_t value, char *out);
 // Eight groups of 16 bits; only the first run of zero groups (even a single
 // zero group) is written as "::".
-size_t formatIpv6(const uint8_t *bytes, char *out);
+size_t cmdrFormatIpv6(const uint8_t *bytes, char *out);
 // An Endpoint's remoteAddress by its family.  Without a known family, an
 // address whose last twelve bytes are zero is taken as IPv4.
-size_t formatAddress(const uint8_t *address, RemoteFamily family, char *out);
+size_t cmdrFormatAddress(const uint8_t *address, RemoteFamily family, char *out);
 
 }  // namespace qapi

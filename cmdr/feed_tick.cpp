@@ -56,7 +56,7 @@ void cmdrTick(CmdrFeed &feed) {
         for (; end - at >= kCmdrRecordSize; at += kCmdrRecordSize) {
             const uint8_t *record = feed.buffer + at;
             if (!cmdrRecordIsValid(record)) return fail(feed, kFeedIncompatibleText);
-            cmdrDecodeRecord(feed, record);
+            cmdrPostRecord(feed, record);
             ++delivered;
         }
         std::memmove(feed.buffer, feed.buffer + at, end - at);

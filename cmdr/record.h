@@ -8,7 +8,7 @@
 //    24 text[96] (kinds 1 and 2, over the three digit fields)
 //   120 dateTime  124 durationCount  128 valueA  132 valueB  136 address
 //   140 wordA (u16)  142 wordB (u16)  150 marker 0xFF  151 byte sum of 0-150
-//   152 Fletcher251 of 0-151, low byte   153 its high byte
+//   152 cmdrFletcher251 of 0-151, low byte   153 its high byte
 #pragma once
 
 #include <cstddef>
@@ -54,22 +54,22 @@ inline constexpr size_t kTextLength = 96;
 
 // 16-bit check sum: two sums modulo 251, each addition wrapping at 8 bits
 // before it is reduced.  s1 * 256 + s0; 0 is given as 0xFFFF.
-uint16_t Fletcher251(const uint8_t *bytes, size_t length);
+uint16_t cmdrFletcher251(const uint8_t *bytes, size_t length);
 // Sum of the bytes modulo 256.
-uint8_t sumBytes(const uint8_t *bytes, size_t length);
+uint8_t cmdrSumBytes(const uint8_t *bytes, size_t length);
 
 // True iff the record's check sum, byte sum and marker are right.
 bool cmdrRecordIsValid(const uint8_t *record);
 
 // The payload's duration: 2c/125 rounded half up, for every count c.
-uint32_t durationOf(uint32_t durationCount);
+uint32_t cmdrDurationOf(uint32_t durationCount);
 
 // Decodes a valid record into `out`, which must be zero-filled.  The server
 // address (an Endpoint's remoteAddress and its family) is written as text.
-void decodeCmdrRecord(const uint8_t *record, const uint8_t *serverAddress, RemoteFamily serverFamily,
+void cmdrDecodeRecord(const uint8_t *record, const uint8_t *serverAddress, RemoteFamily serverFamily,
                       CmdrRecordPayload &out);
 // Decodes a valid record into a payload cut from the scratch arena and posts
 // it to the feed's window.
-void cmdrDecodeRecord(const CmdrFeed &feed, const uint8_t *record);
+void cmdrPostRecord(const CmdrFeed &feed, const uint8_t *record);
 
 }  // namespace qapi

@@ -14,7 +14,7 @@ uint8_t reduce251(unsigned v) {
 
 }  // namespace
 
-uint16_t Fletcher251(const uint8_t *bytes, size_t length) {
+uint16_t cmdrFletcher251(const uint8_t *bytes, size_t length) {
     // Each addition wraps at 8 bits before the reduction modulo 251: the
     // server computes it so, and the check bytes must match that form.
     uint8_t s0 = 1;
@@ -27,16 +27,16 @@ uint16_t Fletcher251(const uint8_t *bytes, size_t length) {
     return check == 0 ? 0xFFFF : check;
 }
 
-uint8_t sumBytes(const uint8_t *bytes, size_t length) {
+uint8_t cmdrSumBytes(const uint8_t *bytes, size_t length) {
     uint8_t sum = 0;
     for (size_t i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
     return sum;
 }
 
 bool cmdrRecordIsValid(const uint8_t *record) {
-    const uint16_t check = Fletcher251(record, rec::kCheckLow);
+    const uint16_t check = cmdrFletcher251(record, rec::kCheckLow);
     return record[rec::kCheckLow] == (check & 0xFF) && record[rec::kCheckHigh] == (check >> 8) &&
-           sumBytes(record, rec::kByteSum) == record[rec::kByteSum] &&
+           cmdrSumBytes(record, rec::kByteSum) == record[rec::kByteSum] &&
            record[rec::kMarker] == rec::kMarkerValue;
 }
 

@@ -2,6 +2,7 @@
 #include "cmdr/address_text.h"
 #include "cmdr/feed.h"
 #include "cmdr/record.h"
+#include "core/date_word.h"
 #include "core/notify.h"
 #include "core/scratch.h"
 #include "core/wire.h"
@@ -10,42 +11,21 @@
 namespace qapi {
 namespace {
 
-// Fields of the packed date and time word.
-struct DateField {
-    unsigned shift;
-    uint32_t mask;
-};
-constexpr DateField kSecond{0, 0x3F};
-constexpr DateField kMinute{6, 0x3F};
-constexpr DateField kHour{12, 0x1F};
-constexpr DateField kDay{17, 0x1F};
-constexpr DateField kMonth{22, 0x0F};
-constexpr DateField kYear{26, 0x3F};
-
-uint32_t field(uint32_t word, DateField f) { return (word >> f.shift) & f.mask; }
-
-uint32_t withField(uint32_t word, DateField f, uint32_t value) {
-    return (word & ~(f.mask << f.shift)) | ((value & f.mask) << f.shift);
-}
-
-// Out-of-range fields take a valid value; the others are left alone.
-uint32_t normalisedDateTime(uint32_t w) {
-    if (field(w, kMonth) == 0 || field(w, kMonth) > 12) w = withField(w, kMonth, 1);
-    if (field(w, kDay) == 0) w = withField(w, kDay, 1);
-    if (field(w, kHour) > 23) w = withField(w, kHour, 0);
-    if (field(w, kMinute) > 59) w = withField(w, kMinute, 0);
-    if (field(w, kSecond) > 59) w = withField(w, kSecond, 0);
-    return w;
-}
-
+// The packed date and time; out-of-range fields take a valid value, the
+// others are left alone.
 void writeDateTime(uint32_t packed, CmdrRecordPayload &out) {
-    const uint32_t w = normalisedDateTime(packed);
-    out.second = static_cast<uint16_t>(field(w, kSecond));
-    out.minute = static_cast<uint16_t>(field(w, kMinute));
-    out.hour = static_cast<uint16_t>(field(w, kHour));
-    out.day = static_cast<uint16_t>(field(w, kDay));
-    out.month = static_cast<uint16_t>(field(w, kMonth));
-    out.year = static_cast<uint16_t>(2000 + field(w, kYear));
+    DateFields d = unpackDateWord(packed);
+    if (d.month == 0 || d.month > 12) d.month = 1;
+    if (d.day == 0) d.day = 1;
+    if (d.hour > 23) d.hour = 0;
+    if (d.minute > 59) d.minute = 0;
+    if (d.second > 59) d.second = 0;
+    out.second = d.second;
+    out.minute = d.minute;
+    out.hour = d.hour;
+    out.day = d.day;
+    out.month = d.month;
+    out.year = d.year;
 }
 
 // The dial characters of a field up to its first non-dial code.  The area's
@@ -64,7 +44,7 @@ void writeRecordText(const uint8_t *record, char (&text)[rec::kTextLength]) {
 
 }  // namespace
 
-uint32_t durationOf(uint32_t c) {
+uint32_t cmdrDurationOf(uint32_t c) {
     // 2c/125 = 2q + 2r/125 with c = 125q + r; the remainder part is rounded
     // half up as (4r + 125) / 250, which stays far from overflow.
     const uint32_t q = c / 125;
@@ -72,12 +52,12 @@ uint32_t durationOf(uint32_t c) {
     return 2 * q + (4 * r + 125) / 250;
 }
 
-void decodeCmdrRecord(const uint8_t *record, const uint8_t *serverAddress, RemoteFamily serverFamily,
+void cmdrDecodeRecord(const uint8_t *record, const uint8_t *serverAddress, RemoteFamily serverFamily,
                       CmdrRecordPayload &out) {
     const unsigned kind = record[rec::kKind] & 0x3F;
     out.kindLetter = static_cast<uint8_t>('A' + kind);
     writeDateTime(readU32le(record + rec::kDateTime), out);
-    formatAddress(serverAddress, serverFamily, out.serverAddressText);
+    cmdrFormatAddress(serverAddress, serverFamily, out.serverAddressText);
 
     const int32_t numberA = readI32le(record + rec::kNumberA);
     const int32_t numberB = readI32le(record + rec::kNumberB);
@@ -111,20 +91,20 @@ void decodeCmdrRecord(const uint8_t *record, const uint8_t *serverAddress, Remot
         writeDialText(record + rec::kDigitsA, rec::kDigitsCodes, out.texts.dial.textA);
         writeDialText(record + rec::kDigitsB, rec::kDigitsCodes, out.texts.dial.textB);
         writeDialText(record + rec::kDigitsC, rec::kDigitsCCodes, out.texts.dial.textC);
-        out.duration = durationOf(readU32le(record + rec::kDurationCount));
+        out.duration = cmdrDurationOf(readU32le(record + rec::kDurationCount));
         out.wordA = wordA;
         out.wordB = wordB;
         out.valueA = readU32le(record + rec::kValueA);
         out.valueB = readU32le(record + rec::kValueB);
-        formatIpv4(readU32le(record + rec::kAddress), out.addressText);
+        cmdrFormatIpv4(readU32le(record + rec::kAddress), out.addressText);
         out.numberD = readU32le(record + rec::kNumberD);
         break;
     }
 }
 
-void cmdrDecodeRecord(const CmdrFeed &feed, const uint8_t *record) {
+void cmdrPostRecord(const CmdrFeed &feed, const uint8_t *record) {
     auto *payload = cutScratchFor<CmdrRecordPayload>();
-    decodeCmdrRecord(record, feed.endpoint.remoteAddress, feed.endpoint.remoteFamily, *payload);
+    cmdrDecodeRecord(record, feed.endpoint.remoteAddress, feed.endpoint.remoteFamily, *payload);
     postToWindow(feed.window, QAPI_NOTIFY_CMDR_RECORD, reinterpret_cast<intptr_t>(payload));
 }
 

@@ -33,7 +33,7 @@ extern "C" {
 int QAPI_Stack_initialize(uint32_t port) {
     StackState &s = stack();
     if (s.initialised) releaseEveryHandle();
-    resetParkTables();
+    stationResetParkTables();
     if (!s.initialised) {
         // One timer for the process: a timer left by a release is stopped
         // first, so re-initialising never makes the tick run twice as often.

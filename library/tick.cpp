@@ -19,16 +19,16 @@ namespace {
 // A record addressed to this host reaches every live client, in slot order;
 // each client decides from the record whether it is its own.
 void toEveryClient(const uint8_t *record, size_t length) {
-    stationClients().forEach([&](StationClient &client) { handleStationRecord(client, record, length); });
+    stationClients().forEach([&](StationClient &client) { stationHandleRecord(client, record, length); });
 }
 
 // Every other broadcast reaches every live client's panel, in slot order;
 // the park list goes once to the process-wide park table.
 void toEveryPanel(const uint8_t *record, size_t length) {
-    stationClients().forEach([&](StationClient &client) { onMonitorStatus(client, record, length); });
+    stationClients().forEach([&](StationClient &client) { stationOnMonitorStatus(client, record, length); });
 }
 
-constexpr StationRecordSink kStationSink{toEveryClient, onParkList, toEveryPanel};
+constexpr StationRecordSink kStationSink{toEveryClient, stationOnParkList, toEveryPanel};
 
 }  // namespace
 
@@ -38,8 +38,8 @@ void libraryTick() {
     ++stack().stackTick;
     StationEndpoint &station = stationEndpoint();
     if (station.open) {
-        pumpStationDatagrams(station.endpoint, station.buffer, kStationBufferSize, kStationSink);
-        stationClients().forEach(superviseClient);
+        stationPumpDatagrams(station.endpoint, station.buffer, kStationBufferSize, kStationSink);
+        stationClients().forEach(stationTick);
     }
     // Feeds and adjunct links tick whether or not the station endpoint is open.
     cmdrFeeds().forEach(cmdrTick);

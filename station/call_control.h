@@ -1,6 +1,6 @@
 // Call control of a station: starting calls, dialing, the feature keys,
 // taking back a listed call and deflecting, each gated by the permission
-// byte that updateFeatures keeps; and the digit-dial timer that gathers
+// byte that stationUpdateFeatures keeps; and the digit-dial timer that gathers
 // digits dialed in quick succession into one request.
 #pragma once
 
@@ -17,6 +17,6 @@ inline constexpr int32_t kDialDelayTicks = 4;
 // runs out, the pending codes go as one request (or are dropped when the
 // station no longer takes digits).  Codes the full queue cannot take stay
 // pending and go on the next qualifying tick.
-void tickDialTimer(StationClient &client);
+void stationTickDialTimer(StationClient &client);
 
 }  // namespace qapi

@@ -76,11 +76,11 @@ CallEntry *findFree(StationClient &client) {
 
 }  // namespace
 
-const CallEntry *findCall(const StationClient &client, uint16_t number) {
+const CallEntry *stationFindCall(const StationClient &client, uint16_t number) {
     return findInUse(const_cast<StationClient &>(client), number);
 }
 
-void updateCallTable(StationClient &client, const CallEntry &entry) {
+void stationUpdateCallTable(StationClient &client, const CallEntry &entry) {
     CallEntry *slot = findInUse(client, entry.number);
     if (!slot) {
         if (entry.firstId == kNoCallId && entry.secondId == kNoCallId) return;
@@ -88,10 +88,10 @@ void updateCallTable(StationClient &client, const CallEntry &entry) {
         if (!slot) return;
     }
     *slot = entry;
-    postNotify(client.target, QAPI_NOTIFY_CALL_LIST, reinterpret_cast<intptr_t>(renderCallList(client)));
+    postNotify(client.target, QAPI_NOTIFY_CALL_LIST, reinterpret_cast<intptr_t>(stationRenderCallList(client)));
 }
 
-QapiLineList *renderCallList(StationClient &client) {
+QapiLineList *stationRenderCallList(StationClient &client) {
     auto *list = cutScratchFor<QapiLineList>();
     size_t lines = 0;
     for (CallEntry &entry : client.callTable) {

@@ -17,13 +17,13 @@ inline constexpr size_t kCallLineLength = 37;
 
 // Updates the entry with the same number, or takes a free slot for a new
 // call that carries an identifier; then renders and posts the list.
-void updateCallTable(StationClient &client, const CallEntry &entry);
+void stationUpdateCallTable(StationClient &client, const CallEntry &entry);
 
 // The list of the entries in a kept state, in slot order, cut from the
 // scratch arena; entries in any other state are cleared.
-QapiLineList *renderCallList(StationClient &client);
+QapiLineList *stationRenderCallList(StationClient &client);
 
 // The first entry in use whose number is `number`, or null.
-const CallEntry *findCall(const StationClient &client, uint16_t number);
+const CallEntry *stationFindCall(const StationClient &client, uint16_t number);
 
 }  // namespace qapi

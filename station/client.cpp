@@ -44,25 +44,25 @@ ClientTable &stationClients() {
     return clients;
 }
 
-StationClient *checkClient(const void *handle) { return stationClients().find(handle); }
+StationClient *stationFindClient(const void *handle) { return stationClients().find(handle); }
 
-StationClient *checkRegisteredClient(const void *handle) {
-    StationClient *client = checkClient(handle);
+StationClient *stationFindRegisteredClient(const void *handle) {
+    StationClient *client = stationFindClient(handle);
     return client && client->snapshot.regState == QAPI_REG_REGISTERED ? client : nullptr;
 }
 
-void appendDigitText(StationClient &client, char c) {
+void stationAppendDigitText(StationClient &client, char c) {
     // Only the first 32 positions take characters: the 33rd stays NUL.
     fillFirstFree(reinterpret_cast<uint8_t *>(client.dialedText), static_cast<uint8_t>(c), 0);
 }
 
-void postDialedText(StationClient &client) {
+void stationPostDialedText(StationClient &client) {
     char *text = cutTextBlock();
     std::memcpy(text, client.dialedText, sizeof client.dialedText);
     postNotify(client.target, QAPI_NOTIFY_TEXT, reinterpret_cast<intptr_t>(text));
 }
 
-void postSnapshot(StationClient &client) {
+void stationPostSnapshot(StationClient &client) {
     if (targetIsEmpty(client.target)) return;
     auto *copy = cutScratchFor<StatusSnapshot>();
     std::memcpy(copy, &client.snapshot, sizeof *copy);

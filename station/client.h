@@ -65,22 +65,22 @@ using ClientTable = HandleTable<StationClient, kMaxClients>;
 ClientTable &stationClients();
 
 // The live client that `handle` names, or null (the client table's find).
-StationClient *checkClient(const void *handle);
+StationClient *stationFindClient(const void *handle);
 
-// As checkClient, and the station must be registered: a request sent while
+// As stationFindClient, and the station must be registered: a request sent while
 // it is not would go once at most and be dropped by the next registration.
-StationClient *checkRegisteredClient(const void *handle);
+StationClient *stationFindRegisteredClient(const void *handle);
 
 // Appends `c` to the dialed text; dropped when 32 characters are there.
-void appendDigitText(StationClient &client, char c);
+void stationAppendDigitText(StationClient &client, char c);
 
 // Posts a copy of the dialed text (QAPI_NOTIFY_TEXT) in a text block of
 // the scratch arena: the application's copy never changes under it, and
 // outlives the client.
-void postDialedText(StationClient &client);
+void stationPostDialedText(StationClient &client);
 
 // Posts a copy of the snapshot (QAPI_NOTIFY_SNAPSHOT) and restarts the
 // supervision's tick count.  Does nothing for a client without a target.
-void postSnapshot(StationClient &client);
+void stationPostSnapshot(StationClient &client);
 
 }  // namespace qapi

@@ -17,7 +17,7 @@ void emptyPendingDial(StationClient &client) {
 
 }  // namespace
 
-void tickDialTimer(StationClient &client) {
+void stationTickDialTimer(StationClient &client) {
     if (client.dialTimer == 0 || --client.dialTimer > 0) return;
     // A new call may have emptied the codes since the last digit: an empty
     // batch is not sent.
@@ -25,7 +25,7 @@ void tickDialTimer(StationClient &client) {
         StationRequest request{};
         request.type = kDialDigitsType;
         std::memcpy(request.payload, client.pendingDial, sizeof client.pendingDial);
-        if (!enqueueRequest(client, request)) {
+        if (!stationEnqueueRequest(client, request)) {
             // The queue is full: the codes stay and go on the next tick.
             client.dialTimer = 1;
             return;
@@ -41,7 +41,7 @@ using namespace qapi;
 extern "C" {
 
 int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
-    StationClient *client = checkRegisteredClient(handle);
+    StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !client->snapshot.canNewcall) return 1;
     emptyPendingDial(*client);
     std::memset(client->dialedText, 0, sizeof client->dialedText);
@@ -53,17 +53,17 @@ int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
     if (digits) {
         packDialCodes(digits, codes);
         for (size_t i = 0; i < kDialBufferSize && codes[i] != kNoDialCode; ++i) {
-            appendDigitText(*client, digits[i]);
+            stationAppendDigitText(*client, digits[i]);
         }
     }
     // Outside the request queue: never acknowledged, never sent again.
     stationSend(request, sizeof request);
-    postDialedText(*client);
+    stationPostDialedText(*client);
     return 0;
 }
 
 int QAPI_Client_digits(QapiHandle handle, const char *digits) {
-    StationClient *client = checkRegisteredClient(handle);
+    StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !client->snapshot.canDigits || !digits) return 1;
     bool accepted = false;
     for (size_t i = 0; i < kDialBufferSize; ++i) {
@@ -71,10 +71,10 @@ int QAPI_Client_digits(QapiHandle handle, const char *digits) {
         if (code == kNoDialCode) break;
         // Each buffer drops what it has no room for.
         fillFirstFree(client->pendingDial, code, kNoDialCode);
-        appendDigitText(*client, digits[i]);
+        stationAppendDigitText(*client, digits[i]);
         accepted = true;
     }
-    postDialedText(*client);
+    stationPostDialedText(*client);
     if (!accepted || client->pendingDial[0] == kNoDialCode) return 1;
     client->dialTimer = kDialDelayTicks;
     return 0;

@@ -6,8 +6,8 @@
 #include "core/wire.h"
 #include "station/call_table.h"
 #include "station/client.h"
-#include "station/features.h"
 #include "station/monitor_panel.h"
+#include "station/permissions.h"
 #include "station/protocol.h"
 #include "station/request_queue.h"
 
@@ -31,7 +31,7 @@ void onRegistrationReply(StationClient &client, const uint8_t *record, size_t le
     client.queueHead = client.queueTail = 0;
     // Whatever was watched is registered again: a server that lost the
     // station (or refused it) lost its watches too.
-    resendWatches(client);
+    stationResendWatches(client);
     for (size_t i = 0; i < 4; ++i) s.regValues[i] = readI32le(record + RegistrationReply::kValues + 4 * i);
     s.regShort = static_cast<int16_t>(readU16le(record + RegistrationReply::kShort));
     // Clears regState to indicator3 (status text, values, permissions,
@@ -39,7 +39,7 @@ void onRegistrationReply(StationClient &client, const uint8_t *record, size_t le
     std::memset(&s, 0, offsetof(StatusSnapshot, stationId));
     s.regState = QAPI_REG_REGISTERED;
     s.callState = subOf(record);
-    updateFeatures(client, subOf(record));
+    stationUpdateFeatures(client, subOf(record));
 }
 
 const char *refusalText(uint8_t reason) {
@@ -60,8 +60,8 @@ void onRegistrationRefused(StationClient &client, const uint8_t *record) {
     client.snapshot.regState = QAPI_REG_FAILED;
     client.superviseTicks = 0;
     client.snapshot.statusText = refusalText(subOf(record));
-    clearPermissions(client);
-    postSnapshot(client);
+    stationClearPermissions(client);
+    stationPostSnapshot(client);
 }
 
 void onNumberInfo(StationClient &client, const uint8_t *record) {
@@ -81,7 +81,7 @@ void onCallEntry(StationClient &client, const uint8_t *record, size_t length) {
     entry.number = readU16le(record + CallEntryRecord::kNumber);
     entry.firstId = withIds ? readU32le(record + CallEntryRecord::kFirstId) : kNoCallId;
     entry.secondId = withIds ? readU32le(record + CallEntryRecord::kSecondId) : kNoCallId;
-    updateCallTable(client, entry);
+    stationUpdateCallTable(client, entry);
 }
 
 void onDisplayText(StationClient &client, const uint8_t *record, size_t length) {
@@ -102,20 +102,20 @@ void onRegisteredRecord(StationClient &client, const uint8_t *record, size_t len
         if (length < FlagsRecord::kSize) return;
         client.superviseTicks = client.retryCount = 0;
         client.callFlags = readU32le(record + FlagsRecord::kFlags);
-        updateFeatures(client, subOf(record));
+        stationUpdateFeatures(client, subOf(record));
         break;
     case kCallEventType:
-        if (length >= EventRecord::kSize) onCallEvent(client, record);
+        if (length >= EventRecord::kSize) stationOnCallEvent(client, record);
         break;
     case kStationEventType:
-        if (length >= EventRecord::kSize) onStationEvent(client, record);
+        if (length >= EventRecord::kSize) stationOnStationEvent(client, record);
         break;
     case kNumberInfoType:
         if (length >= NumberInfo::kSize) onNumberInfo(client, record);
         break;
     case kInfoValueType:
         client.snapshot.infoValue = subOf(record);
-        postSnapshot(client);
+        stationPostSnapshot(client);
         break;
     case kCallEntryType:
         onCallEntry(client, record, length);
@@ -123,7 +123,7 @@ void onRegisteredRecord(StationClient &client, const uint8_t *record, size_t len
     case kFlagsUpdateType:
         if (length < FlagsRecord::kSize) return;
         client.callFlags = readU32le(record + FlagsRecord::kFlags);
-        updateFeatures(client, kStateIdle);
+        stationUpdateFeatures(client, kStateIdle);
         break;
     case kDisplayTextType:
         onDisplayText(client, record, length);
@@ -135,13 +135,13 @@ void onRegisteredRecord(StationClient &client, const uint8_t *record, size_t len
 
 }  // namespace
 
-void handleStationRecord(StationClient &client, const uint8_t *record, size_t length) {
+void stationHandleRecord(StationClient &client, const uint8_t *record, size_t length) {
     if (length < RecordHeader::kStationRecordSize) return;
     switch (record[RecordHeader::kType]) {
     case kReevaluateType:
     case kReevaluateType2:
         client.callFlags &= ~kFlagConnected;
-        updateFeatures(client, client.snapshot.callState);
+        stationUpdateFeatures(client, client.snapshot.callState);
         break;
     case kRegistrationReplyType:
         onRegistrationReply(client, record, length);
@@ -150,7 +150,7 @@ void handleStationRecord(StationClient &client, const uint8_t *record, size_t le
         onRegistrationRefused(client, record);
         break;
     case kAcknowledgeType:
-        onAcknowledge(client, record, length);
+        stationOnAcknowledge(client, record, length);
         break;
     default:
         onRegisteredRecord(client, record, length);

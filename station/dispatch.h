@@ -15,10 +15,10 @@ struct StationClient;
 // `record` holds `length` received bytes (4 + 4 x L of its header); a record
 // shorter than the station record's header and station word, or than what its
 // handling reads, is ignored.
-void handleStationRecord(StationClient &client, const uint8_t *record, size_t length);
+void stationHandleRecord(StationClient &client, const uint8_t *record, size_t length);
 
 // Call and station events, at least EventRecord::kSize bytes.
-void onCallEvent(StationClient &client, const uint8_t *record);
-void onStationEvent(StationClient &client, const uint8_t *record);
+void stationOnCallEvent(StationClient &client, const uint8_t *record);
+void stationOnStationEvent(StationClient &client, const uint8_t *record);
 
 }  // namespace qapi

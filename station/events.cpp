@@ -1,12 +1,12 @@
 // Call events and station events: the server's call state and sub-code
-// become a station call state for updateFeatures, and key, digit and value
+// become a station call state for stationUpdateFeatures, and key, digit and value
 // events reach the application.
 #include <cstdint>
 
 #include "core/wire.h"
 #include "station/client.h"
 #include "station/dispatch.h"
-#include "station/features.h"
+#include "station/permissions.h"
 #include "station/protocol.h"
 
 namespace qapi {
@@ -84,33 +84,33 @@ void echoDigit(StationClient &client) {
         const auto c = static_cast<uint8_t>(dialCharOf(static_cast<DialCode>(client.eventWord)));
         if (c != kNoDialChar) {
             postNotify(client.target, QAPI_NOTIFY_DIGIT, c);
-            appendDigitText(client, static_cast<char>(c));
-            postDialedText(client);
+            stationAppendDigitText(client, static_cast<char>(c));
+            stationPostDialedText(client);
         }
     }
     // Once something is dialed the station may no longer pick up.
-    if (client.snapshot.canPickup) updateFeatures(client, client.snapshot.callState);
+    if (client.snapshot.canPickup) stationUpdateFeatures(client, client.snapshot.callState);
 }
 
 }  // namespace
 
-void onCallEvent(StationClient &client, const uint8_t *record) {
+void stationOnCallEvent(StationClient &client, const uint8_t *record) {
     const uint8_t previous = client.snapshot.callState;
     const uint8_t sub = record[RecordHeader::kSub];
     if (serverStateOf(record) == kServerStateSpecial) {
         if (sub == kCallEventCleared || sub == kCallEventReleased) {
             client.callFlags &= ~kFlagConnected;
-            updateFeatures(client, previous);
+            stationUpdateFeatures(client, previous);
         } else if (sub == kCallEventConnected) {
             storeEvent(client, record);
-            updateFeatures(client, kStateTalking);
+            stationUpdateFeatures(client, kStateTalking);
         }
         return;
     }
     storeEvent(client, record);
     switch (sub) {
     case kCallEventIndicator:
-        if (applyIndicator(client.snapshot, static_cast<uint8_t>(client.eventWord))) postSnapshot(client);
+        if (applyIndicator(client.snapshot, static_cast<uint8_t>(client.eventWord))) stationPostSnapshot(client);
         return;
     case kCallEventKey:
         if (client.eventWord >> 8) {
@@ -120,27 +120,27 @@ void onCallEvent(StationClient &client, const uint8_t *record) {
         return;
     case kCallEventValue:
         client.snapshot.eventValue = client.eventWord;
-        postSnapshot(client);
+        stationPostSnapshot(client);
         return;
     default: {
         const int state = callEventState(sub);
-        updateFeatures(client, state == kKeepState ? previous : static_cast<uint8_t>(state));
+        stationUpdateFeatures(client, state == kKeepState ? previous : static_cast<uint8_t>(state));
         return;
     }
     }
 }
 
-void onStationEvent(StationClient &client, const uint8_t *record) {
+void stationOnStationEvent(StationClient &client, const uint8_t *record) {
     const uint8_t previous = client.snapshot.callState;
     if (serverStateOf(record) == kServerStateSpecial) {
         client.callFlags &= ~kFlagConnected;
-        updateFeatures(client, previous);
+        stationUpdateFeatures(client, previous);
         return;
     }
     storeEvent(client, record);
     switch (record[RecordHeader::kSub]) {
     case kStationEventDialling:
-        updateFeatures(client, kStateDialling);
+        stationUpdateFeatures(client, kStateDialling);
         break;
     case kStationEventDigit:
         echoDigit(client);
@@ -148,13 +148,13 @@ void onStationEvent(StationClient &client, const uint8_t *record) {
     case kStationEventHangUp:
     case kStationEventRelease:
     case kStationEventDisconnect:
-        if (!(client.callFlags & kFlagConnected)) updateFeatures(client, kStateIdle);
+        if (!(client.callFlags & kFlagConnected)) stationUpdateFeatures(client, kStateIdle);
         break;
     case kStationEventTalking:
-        updateFeatures(client, kStateTalking);
+        stationUpdateFeatures(client, kStateTalking);
         break;
     default:
-        updateFeatures(client, previous);
+        stationUpdateFeatures(client, previous);
         break;
     }
 }

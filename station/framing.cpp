@@ -4,7 +4,7 @@
 
 namespace qapi {
 
-void dispatchStationDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
+void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
                              const StationRecordSink &sink) {
     size_t pos = 0;
     while (pos + RecordHeader::kSize <= size) {
@@ -25,7 +25,7 @@ void dispatchStationDatagram(const uint8_t *datagram, size_t size, uint32_t loca
     }
 }
 
-void pumpStationDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
+void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
                           const StationRecordSink &sink) {
     for (;;) {
         const int n = receiveBytes(endpoint, buffer, capacity);
@@ -34,7 +34,7 @@ void pumpStationDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
         // records behind it.  Nothing waiting, or an error, ends the reading.
         if (n == kReceivedTooLong) continue;
         if (n <= 0) return;
-        dispatchStationDatagram(buffer, static_cast<size_t>(n), endpoint.localAddress, sink);
+        stationDispatchDatagram(buffer, static_cast<size_t>(n), endpoint.localAddress, sink);
     }
 }
 

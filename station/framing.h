@@ -21,13 +21,13 @@ struct StationRecordSink {
 
 // Cuts one datagram into records and hands each to the sink.  A record whose
 // declared length runs past the end of the datagram is handed to no one.
-void dispatchStationDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
+void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
                              const StationRecordSink &sink);
 
 // Reads every datagram waiting on the station endpoint into `buffer` and
 // dispatches it; a datagram too long for the buffer is dropped.  Stops when
 // nothing waits or the receive fails.
-void pumpStationDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
+void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
                           const StationRecordSink &sink);
 
 }  // namespace qapi

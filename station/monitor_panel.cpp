@@ -34,7 +34,7 @@ struct MonitorBatch {
             const int32_t extension = k < count ? client.monitorExtension[slots[k]] : kNoExtension;
             writeU32le(request.payload + sizeof(int32_t) * k, static_cast<uint32_t>(extension));
         }
-        if (!enqueueRequest(client, request)) return false;
+        if (!stationEnqueueRequest(client, request)) return false;
         for (size_t k = 0; k < count; ++k) client.monitorPending[slots[k]] = 0;
         count = 0;
         return true;
@@ -44,28 +44,28 @@ struct MonitorBatch {
 // Answer and intrude: allowed while the station may pick up and the
 // extension's last status is the one the operation needs.
 int actOnWatched(QapiHandle handle, int32_t extension, uint8_t neededStatus, uint8_t type) {
-    StationClient *client = checkRegisteredClient(handle);
+    StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !client->snapshot.canPickup || extension == kNoExtension) return 1;
-    if (monitorStatusOf(*client, extension) != neededStatus) return 1;
+    if (stationMonitorStatusOf(*client, extension) != neededStatus) return 1;
     StationRequest request{};
     request.type = type;
     writeU32le(request.payload, static_cast<uint32_t>(extension));
-    return enqueueRequest(*client, request) ? 0 : 1;
+    return stationEnqueueRequest(*client, request) ? 0 : 1;
 }
 
 }  // namespace
 
-uint8_t monitorStatusOf(const StationClient &client, int32_t extension) {
+uint8_t stationMonitorStatusOf(const StationClient &client, int32_t extension) {
     const int slot = firstSlotOf(client, extension);
     return slot == kNoMonitorSlot ? 0 : client.monitorStatus[slot];
 }
 
-void tickMonitorTimer(StationClient &client) {
+void stationTickMonitorTimer(StationClient &client) {
     if (client.monitorTimer == 0) return;
-    if (--client.monitorTimer == 0) flushMonitorRegistrations(client);
+    if (--client.monitorTimer == 0) stationFlushMonitorRegistrations(client);
 }
 
-void flushMonitorRegistrations(StationClient &client) {
+void stationFlushMonitorRegistrations(StationClient &client) {
     MonitorBatch batch;
     bool queued = true;
     for (size_t i = 0; i < client.monitorSlotsUsed && queued; ++i) {
@@ -78,7 +78,7 @@ void flushMonitorRegistrations(StationClient &client) {
     if (!queued) client.monitorTimer = 1;
 }
 
-void resendWatches(StationClient &client) {
+void stationResendWatches(StationClient &client) {
     bool watching = false;
     for (size_t i = 0; i < client.monitorSlotsUsed; ++i) {
         if (client.monitorExtension[i] == kNoExtension) continue;
@@ -88,7 +88,7 @@ void resendWatches(StationClient &client) {
     if (watching) client.monitorTimer = kMonitorDelayTicks;
 }
 
-void onMonitorStatus(StationClient &client, const uint8_t *record, size_t length) {
+void stationOnMonitorStatus(StationClient &client, const uint8_t *record, size_t length) {
     if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
     if (length < ExtensionStatusRecord::kSize || record[RecordHeader::kType] != kExtensionStatusType) return;
     const int32_t extension = readI32le(record + ExtensionStatusRecord::kExtension);
@@ -110,7 +110,7 @@ using namespace qapi;
 extern "C" {
 
 int QAPI_Client_bdp_register(QapiHandle handle, int32_t extension, int32_t on) {
-    StationClient *client = checkClient(handle);
+    StationClient *client = stationFindClient(handle);
     if (!client) return 1;
     if (extension == kNoExtension) return 0;
     if ((on & 0xFF) == 0) {

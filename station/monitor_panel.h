@@ -15,22 +15,22 @@ inline constexpr int32_t kNoExtension = -1;
 
 // The last status reported for the first slot holding `extension`; 0 when
 // none holds it or nothing has been reported since it was taken.
-uint8_t monitorStatusOf(const StationClient &client, int32_t extension);
+uint8_t stationMonitorStatusOf(const StationClient &client, int32_t extension);
 
 // The monitor step of a registered client's tick, after the digit-dial step.
-void tickMonitorTimer(StationClient &client);
+void stationTickMonitorTimer(StationClient &client);
 
 // Queues the waiting registrations, 16 to a request.  Those the full queue
 // cannot take stay waiting, and the flush is tried again on the next
 // qualifying tick.
-void flushMonitorRegistrations(StationClient &client);
+void stationFlushMonitorRegistrations(StationClient &client);
 
 // Marks every watched extension as waiting to be registered and starts the
 // monitor timer; done when the station registers.
-void resendWatches(StationClient &client);
+void stationResendWatches(StationClient &client);
 
 // A broadcast record (not a park list) of `length` bytes: the status of a
 // watched extension updates its slot and is posted.
-void onMonitorStatus(StationClient &client, const uint8_t *record, size_t length);
+void stationOnMonitorStatus(StationClient &client, const uint8_t *record, size_t length);
 
 }  // namespace qapi

@@ -43,15 +43,15 @@ void writeParkLine(char *line, const ParkEntry &entry) {
 
 }  // namespace
 
-ParkTables &parkTables() {
+ParkTables &stationParkTables() {
     static ParkTables tables;
     return tables;
 }
 
-void resetParkTables() { std::memset(&parkTables(), kFreeEntryByte, sizeof(ParkTables)); }
+void stationResetParkTables() { std::memset(&stationParkTables(), kFreeEntryByte, sizeof(ParkTables)); }
 
-void onParkList(const uint8_t *record, size_t length) {
-    ParkTables &tables = parkTables();
+void stationOnParkList(const uint8_t *record, size_t length) {
+    ParkTables &tables = stationParkTables();
     auto *list = cutScratchFor<QapiLineList>();
     std::memset(tables.current, kFreeEntryByte, sizeof tables.current);
     const size_t count = entryCount(record, length);
@@ -81,14 +81,14 @@ using namespace qapi;
 extern "C" {
 
 int QAPI_Client_resume(QapiHandle handle, int32_t key) {
-    StationClient *client = checkRegisteredClient(handle);
+    StationClient *client = stationFindRegisteredClient(handle);
     if (!client || key == kNoParkKey) return 1;
-    for (const ParkEntry &entry : parkTables().current) {
+    for (const ParkEntry &entry : stationParkTables().current) {
         if (entry.key != key) continue;
         StationRequest request{};
         request.type = kResumeType;
         writeU32le(request.payload, static_cast<uint32_t>(key));
-        return enqueueRequest(*client, request) ? 0 : 1;
+        return stationEnqueueRequest(*client, request) ? 0 : 1;
     }
     return 1;
 }

@@ -25,14 +25,14 @@ struct ParkTables {
     ParkEntry previous[kParkEntries];
 };
 
-ParkTables &parkTables();
+ParkTables &stationParkTables();
 
 // Empties both tables (every byte 0xFF); done by QAPI_Stack_initialize.
-void resetParkTables();
+void stationResetParkTables();
 
 // A broadcast park list of `length` bytes, once per record whatever the
 // clients' states: replaces the table and posts the list to every live
 // client when it changed, and to each client that never had one.
-void onParkList(const uint8_t *record, size_t length);
+void stationOnParkList(const uint8_t *record, size_t length);
 
 }  // namespace qapi

@@ -17,25 +17,25 @@ int32_t nextSlot(int32_t slot) { return (slot + 1) & kSlotMask; }
 bool queueEmpty(const StationClient &client) { return client.queueHead == client.queueTail; }
 
 void sendAndArm(StationClient &client) {
-    sendOutstanding(client);
+    stationSendOutstanding(client);
     client.retransmitTimer = kRetransmitTicks;
 }
 
 }  // namespace
 
-int requestWireLength(const StationRequest &request) {
+int stationRequestWireLength(const StationRequest &request) {
     if (request.code != 0) return kHeaderOnlyLength;
     return request.type == kMonitorListType ? kLongRequestLength : kShortRequestLength;
 }
 
-int requestRoom(const StationClient &client) {
+int stationRequestRoom(const StationClient &client) {
     // Waiting requests run from queueTail + 1 to queueHead; the slot at
     // queueTail is never reused before its successor is acknowledged.
     const int32_t waiting = (client.queueHead - client.queueTail) & kSlotMask;
     return kSlotMask - waiting;
 }
 
-bool enqueueRequest(StationClient &client, StationRequest &request) {
+bool stationEnqueueRequest(StationClient &client, StationRequest &request) {
     request.destination = 0;
     request.token = client.regToken;
     const int32_t slot = nextSlot(client.queueHead);
@@ -48,7 +48,7 @@ bool enqueueRequest(StationClient &client, StationRequest &request) {
     return true;
 }
 
-int sendOutstanding(StationClient &client) {
+int stationSendOutstanding(StationClient &client) {
     const int32_t slot = nextSlot(client.queueTail);
     StationRequest &request = client.requestSlots[slot];
     request.sequence = static_cast<uint8_t>(slot | kSequenceBit);
@@ -59,22 +59,22 @@ int sendOutstanding(StationClient &client) {
     writeU16le(wire + RequestHeader::kCode, request.code);
     writeU32le(wire + RequestHeader::kWord, request.token);
     std::memcpy(wire + RequestHeader::kPayload, request.payload, sizeof request.payload);
-    return stationSend(wire, requestWireLength(request));
+    return stationSend(wire, stationRequestWireLength(request));
 }
 
-bool sendFeatureKey(StationClient &client, uint16_t code) {
+bool stationSendFeatureKey(StationClient &client, uint16_t code) {
     StationRequest request{};
     request.type = kFeatureKeyType;
     request.code = code;
-    return enqueueRequest(client, request);
+    return stationEnqueueRequest(client, request);
 }
 
-void tickRetransmit(StationClient &client) {
+void stationTickRetransmit(StationClient &client) {
     if (queueEmpty(client) || client.retransmitTimer == 0) return;
     if (--client.retransmitTimer == 0) sendAndArm(client);
 }
 
-void onAcknowledge(StationClient &client, const uint8_t *record, size_t length) {
+void stationOnAcknowledge(StationClient &client, const uint8_t *record, size_t length) {
     if (length < RecordHeader::kStationRecordSize) return;
     if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
     if (readI32le(record + RecordHeader::kStation) != client.snapshot.stationId) return;

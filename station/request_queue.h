@@ -18,25 +18,25 @@ inline constexpr int32_t kRetransmitTicks = 20;
 // Queues `request` (type, code and payload filled by the caller; its
 // destination and token are overwritten).  Returns false, queuing nothing,
 // when 63 requests already wait: nothing queued is ever lost.
-bool enqueueRequest(StationClient &client, StationRequest &request);
+bool stationEnqueueRequest(StationClient &client, StationRequest &request);
 
 // How many more requests the queue takes now (0 to 63).
-int requestRoom(const StationClient &client);
+int stationRequestRoom(const StationClient &client);
 
 // Sends the outstanding request; 0 = handed to the platform, 1 = not sent.
-int sendOutstanding(StationClient &client);
+int stationSendOutstanding(StationClient &client);
 
 // Queues a feature-key request (header only) with `code`.
-bool sendFeatureKey(StationClient &client, uint16_t code);
+bool stationSendFeatureKey(StationClient &client, uint16_t code);
 
 // The retransmission step of a registered client's tick.
-void tickRetransmit(StationClient &client);
+void stationTickRetransmit(StationClient &client);
 
 // An Acknowledge record (at least 12 bytes) for this client.
-void onAcknowledge(StationClient &client, const uint8_t *record, size_t length);
+void stationOnAcknowledge(StationClient &client, const uint8_t *record, size_t length);
 
 // The wire length of a request: 12 with a code, 76 for the monitor list,
 // 44 otherwise.
-int requestWireLength(const StationRequest &request);
+int stationRequestWireLength(const StationRequest &request);
 
 }  // namespace qapi

@@ -4,8 +4,8 @@
 #include "station/call_control.h"
 #include "station/client.h"
 #include "station/endpoint.h"
-#include "station/features.h"
 #include "station/monitor_panel.h"
+#include "station/permissions.h"
 #include "station/protocol.h"
 #include "station/request_queue.h"
 
@@ -24,8 +24,8 @@ void sendSupervision(uint8_t type, uint32_t word) {
 void fail(StationClient &client) {
     client.snapshot.regState = QAPI_REG_FAILED;
     client.snapshot.statusText = kNotRespondingText;
-    clearPermissions(client);  // the application sees that nothing is allowed
-    postSnapshot(client);
+    stationClearPermissions(client);  // the application sees that nothing is allowed
+    stationPostSnapshot(client);
 }
 
 void superviseRegistering(StationClient &client) {
@@ -50,9 +50,9 @@ void superviseRegistered(StationClient &client) {
         }
         return;
     }
-    tickRetransmit(client);
-    tickDialTimer(client);
-    tickMonitorTimer(client);
+    stationTickRetransmit(client);
+    stationTickDialTimer(client);
+    stationTickMonitorTimer(client);
 }
 
 void superviseFailed(StationClient &client) {
@@ -66,7 +66,7 @@ void superviseFailed(StationClient &client) {
 
 }  // namespace
 
-void superviseClient(StationClient &client) {
+void stationTick(StationClient &client) {
     if (++client.heartbeatDivider >= kHeartbeatTicks) {
         client.heartbeatDivider = 0;
         postNotify(client.target, QAPI_NOTIFY_HEARTBEAT, 0);

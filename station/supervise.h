@@ -18,7 +18,8 @@ inline constexpr uint16_t kHeartbeatTicks = 10;
 
 inline constexpr const char *kNotRespondingText = "Quentara is not responding";
 
-// Run by the tick once per live client, after every inbound record of the tick.
-void superviseClient(StationClient &client);
+// The station client's tick, run once per live client after every inbound
+// record of the tick (as cmdrTick for a feed and adjunctTick for a link).
+void stationTick(StationClient &client);
 
 }  // namespace qapi

@@ -11,7 +11,7 @@ namespace {
 
 std::string ipv4(uint32_t value) {
     char out[kIpv4TextMax + 1];
-    const size_t n = formatIpv4(value, out);
+    const size_t n = cmdrFormatIpv4(value, out);
     EXPECT_EQ(n, std::strlen(out));
     return out;
 }
@@ -24,7 +24,7 @@ std::string ipv6(std::initializer_list<uint16_t> groups) {
         bytes[i++] = static_cast<uint8_t>(g);
     }
     char out[kIpv6TextMax + 1];
-    const size_t n = formatIpv6(bytes, out);
+    const size_t n = cmdrFormatIpv6(bytes, out);
     EXPECT_EQ(n, std::strlen(out));
     return out;
 }
@@ -53,18 +53,18 @@ TEST(CmdrAddressText, ServerAddressIsWrittenByItsFamily) {
     uint8_t v4[16] = {};
     const uint32_t hostOrder = 0xC0A8010A;
     std::memcpy(v4, &hostOrder, 4);
-    formatAddress(v4, RemoteFamily::Ipv4, out);
+    cmdrFormatAddress(v4, RemoteFamily::Ipv4, out);
     EXPECT_STREQ(out, "192.168.1.10");
-    formatAddress(v4, RemoteFamily::None, out);
+    cmdrFormatAddress(v4, RemoteFamily::None, out);
     EXPECT_STREQ(out, "192.168.1.10");
 
     // An IPv6 server whose last twelve bytes are zero stays IPv6.
     const uint8_t v6[16] = {0x20, 0x01, 0x0D, 0xB8};
-    formatAddress(v6, RemoteFamily::Ipv6, out);
+    cmdrFormatAddress(v6, RemoteFamily::Ipv6, out);
     EXPECT_STREQ(out, "2001:db8::");
     uint8_t loop6[16] = {};
     loop6[15] = 1;
-    formatAddress(loop6, RemoteFamily::None, out);  // no family: told by its last bytes
+    cmdrFormatAddress(loop6, RemoteFamily::None, out);  // no family: told by its last bytes
     EXPECT_STREQ(out, "::1");
 }
 

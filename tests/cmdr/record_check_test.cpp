@@ -11,16 +11,16 @@ using test::WireRecord;
 
 TEST(CmdrCheck, Fletcher251WrapsEachAdditionAtEightBitsBeforeReducing) {
     const uint8_t abc[] = {'a', 'b', 'c'};
-    EXPECT_EQ(Fletcher251(abc, 3), 0x4D27);
+    EXPECT_EQ(cmdrFletcher251(abc, 3), 0x4D27);
     // s0 = 1 + 195 = 196, then 196 + 99 wraps to 39 (a plain modulo-251 sum
     // would give 44); s1 = 196 + 39 = 235.
     const uint8_t wrap[] = {195, 99};
-    EXPECT_EQ(Fletcher251(wrap, 2), 235 * 256 + 39);
+    EXPECT_EQ(cmdrFletcher251(wrap, 2), 235 * 256 + 39);
     const uint8_t zero[] = {255};  // s0 = 256 wraps to 0, s1 stays 0
-    EXPECT_EQ(Fletcher251(zero, 1), 0xFFFF);
-    EXPECT_EQ(Fletcher251(nullptr, 0), 0x0001);
+    EXPECT_EQ(cmdrFletcher251(zero, 1), 0xFFFF);
+    EXPECT_EQ(cmdrFletcher251(nullptr, 0), 0x0001);
     const uint8_t bytes[] = {200, 100, 1};
-    EXPECT_EQ(sumBytes(bytes, 3), 45);
+    EXPECT_EQ(cmdrSumBytes(bytes, 3), 45);
 }
 
 TEST(CmdrCheck, ASealedRecordIsValidAndEachBrokenCheckRejectsIt) {
@@ -40,7 +40,7 @@ TEST(CmdrCheck, ASealedRecordIsValidAndEachBrokenCheckRejectsIt) {
 
     auto badSum = good;
     badSum[rec::kByteSum] = static_cast<uint8_t>(badSum[rec::kByteSum] + 1);
-    const uint16_t check = Fletcher251(badSum.data(), rec::kCheckLow);  // re-sealed over the bad sum
+    const uint16_t check = cmdrFletcher251(badSum.data(), rec::kCheckLow);  // re-sealed over the bad sum
     badSum[rec::kCheckLow] = static_cast<uint8_t>(check);
     badSum[rec::kCheckHigh] = static_cast<uint8_t>(check >> 8);
     EXPECT_FALSE(cmdrRecordIsValid(badSum.data()));
@@ -50,8 +50,8 @@ TEST(CmdrCheck, ASealedRecordIsValidAndEachBrokenCheckRejectsIt) {
     noMarker.u32(rec::kNumberA, 4711);
     auto m = noMarker.sealed();
     m[rec::kMarker] = 0xFE;
-    m[rec::kByteSum] = sumBytes(m.data(), rec::kByteSum);
-    const uint16_t c = Fletcher251(m.data(), rec::kCheckLow);
+    m[rec::kByteSum] = cmdrSumBytes(m.data(), rec::kByteSum);
+    const uint16_t c = cmdrFletcher251(m.data(), rec::kCheckLow);
     m[rec::kCheckLow] = static_cast<uint8_t>(c);
     m[rec::kCheckHigh] = static_cast<uint8_t>(c >> 8);
     EXPECT_FALSE(cmdrRecordIsValid(m.data()));

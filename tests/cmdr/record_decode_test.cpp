@@ -24,7 +24,7 @@ struct Ipv4Server {
 
 CmdrRecordPayload decode(WireRecord &r) {
     CmdrRecordPayload out{};
-    decodeCmdrRecord(r.sealed().data(), Ipv4Server().bytes, RemoteFamily::Ipv4, out);
+    cmdrDecodeRecord(r.sealed().data(), Ipv4Server().bytes, RemoteFamily::Ipv4, out);
     return out;
 }
 
@@ -192,8 +192,8 @@ TEST(CmdrDecode, DurationIsTwoCountsPer125RoundedHalfUpAndNeverGoesBack) {
         {94, 2},  {124, 2}, {125, 2}, {156, 2}, {157, 3},  {1000, 16},
         {0xFFFFFFFFu, 68719477u},  // 2c/125 = 68719476.72
     };
-    for (const auto &[count, want] : cases) EXPECT_EQ(durationOf(count), want) << count;
-    for (uint32_t c = 1; c < 2000; ++c) ASSERT_GE(durationOf(c), durationOf(c - 1)) << c;
+    for (const auto &[count, want] : cases) EXPECT_EQ(cmdrDurationOf(count), want) << count;
+    for (uint32_t c = 1; c < 2000; ++c) ASSERT_GE(cmdrDurationOf(c), cmdrDurationOf(c - 1)) << c;
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ struct WireRecord {
     // Marker, byte sum and check sum, as the server writes them.
     const std::array<uint8_t, kCmdrRecordSize> &sealed() {
         bytes[rec::kMarker] = rec::kMarkerValue;
-        bytes[rec::kByteSum] = sumBytes(bytes.data(), rec::kByteSum);
-        const uint16_t check = Fletcher251(bytes.data(), rec::kCheckLow);
+        bytes[rec::kByteSum] = cmdrSumBytes(bytes.data(), rec::kByteSum);
+        const uint16_t check = cmdrFletcher251(bytes.data(), rec::kCheckLow);
         bytes[rec::kCheckLow] = static_cast<uint8_t>(check);
         bytes[rec::kCheckHigh] = static_cast<uint8_t>(check >> 8);
         return bytes;

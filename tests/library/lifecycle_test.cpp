@@ -111,7 +111,7 @@ TEST_F(Stack, StationPumpReadsEveryDatagramAndDropsOversizeOnes) {
     const StationRecordSink sink{record, record, record};
     gLengths.clear();
     StationEndpoint &station = stationEndpoint();
-    pumpStationDatagrams(station.endpoint, station.buffer, kStationBufferSize, sink);
+    stationPumpDatagrams(station.endpoint, station.buffer, kStationBufferSize, sink);
     EXPECT_EQ(gLengths, (std::vector<size_t>{12, 1024}));
 }
 

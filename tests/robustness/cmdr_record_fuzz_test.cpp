@@ -55,7 +55,7 @@ TEST(CmdrRecordFuzz, SealedRecordsOfAnyContentDecodeWellFormedAndOneChangedByteI
         std::vector<uint8_t> sealed(w.sealed().begin(), w.sealed().end());
         const test::ExactCopy record(sealed);
         ASSERT_TRUE(cmdrRecordIsValid(record.data())) << "round " << round;
-        cmdrDecodeRecord(feed, record.data());
+        cmdrPostRecord(feed, record.data());
         QMessage m;
         ASSERT_TRUE(qmsgPeekMessage(&m) && m.wParam == QAPI_NOTIFY_CMDR_RECORD);
         const auto &payload = *reinterpret_cast<const CmdrRecordPayload *>(m.lParam);

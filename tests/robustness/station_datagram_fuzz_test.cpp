@@ -184,11 +184,11 @@ protected:
             reply[4] = kRegistrationReplyType;
             writeU32le(reply.data() + 8, static_cast<uint32_t>(kStations[k]));
             writeU32le(reply.data() + 16, 0x173);
-            handleStationRecord(*gClients[k], reply.data(), reply.size());
+            stationHandleRecord(*gClients[k], reply.data(), reply.size());
         }
         const uint8_t refusal[12] = {0, 0, 0, 0, kRegistrationRefusedType, 1, 0, 2, 19, 0, 0, 0};
-        handleStationRecord(*gClients[2], refusal, sizeof refusal);
-        for (int i = 0; i < 5; ++i) sendFeatureKey(*gClients[1], 167);
+        stationHandleRecord(*gClients[2], refusal, sizeof refusal);
+        for (int i = 0; i < 5; ++i) stationSendFeatureKey(*gClients[1], 167);
         for (int32_t e = 200; e < 204; ++e) QAPI_Client_bdp_register(gClients[0], e, 1);
         QAPI_Client_stop(gClients[5]);
         gClients[5] = nullptr;
@@ -207,11 +207,11 @@ TEST_F(StationDatagramFuzz, MutatedRecordsKeepEveryClientConsistentAndIgnoredOne
 
         const test::ExactCopy d(makeDatagram(r));
         gMayAct = false;
-        dispatchStationDatagram(d.data(), d.size, kHost, kClassify);
+        stationDispatchDatagram(d.data(), d.size, kHost, kClassify);
         for (size_t k = 0; k < kClients && !gMayAct; ++k) {
             if (gClients[k]) std::memcpy(&before[k], gClients[k], sizeof(StationClient));
         }
-        dispatchStationDatagram(d.data(), d.size, kHost, libraryStationSink());
+        stationDispatchDatagram(d.data(), d.size, kHost, libraryStationSink());
         const std::vector<QMessage> posted = test::drainMessages();
         ASSERT_TRUE(gMayAct || posted.empty()) << "round " << round;
         for (const QMessage &m : posted) ASSERT_EQ(messageProblem(m), "") << "round " << round;

@@ -54,11 +54,11 @@ protected:
         QAPI_Client_bdp_register(c, 301, 1);
         const std::vector<uint8_t> watched2 = test::stationRecord(kBroadcast, 195, 0, 2, {44, 1, 0, 0});
         const std::vector<uint8_t> watched3 = test::stationRecord(kBroadcast, 195, 0, 3, {45, 1, 0, 0});
-        onMonitorStatus(*c, watched2.data(), watched2.size());
-        onMonitorStatus(*c, watched3.data(), watched3.size());
+        stationOnMonitorStatus(*c, watched2.data(), watched2.size());
+        stationOnMonitorStatus(*c, watched3.data(), watched3.size());
         const std::vector<uint8_t> parked =
             test::stationRecord(kBroadcast, kParkListType, 0, 0, {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
-        onParkList(parked.data(), parked.size());
+        stationOnParkList(parked.data(), parked.size());
         drainMessages();
         allowEverything();
     }
@@ -152,7 +152,7 @@ TEST_F(CallControl, ANewCallIsSentAtOnceOutsideTheQueueAndStartsTheDialedTextAfr
     c->snapshot.canDigits = 1;
     ASSERT_EQ(QAPI_Client_digits(c, "9"), 0);  // pending, and shown as dialed
     drainMessages();
-    ASSERT_TRUE(sendFeatureKey(*c, 160));       // outstanding in the queue
+    ASSERT_TRUE(stationSendFeatureKey(*c, 160));       // outstanding in the queue
     tap->take();
 
     EXPECT_EQ(QAPI_Client_newcall(c, "12x4"), 0);
@@ -243,7 +243,7 @@ TEST_F(CallControl, AFullQueueRefusesEveryQueuedOperationAndChangesNothing) {
     fillQueue(62);
     EXPECT_EQ(QAPI_Client_suspend(c), 1);
     EXPECT_EQ(c->queueHead, 62);
-    ASSERT_TRUE(sendFeatureKey(*c, 1));
+    ASSERT_TRUE(stationSendFeatureKey(*c, 1));
     tap->take();
     expectEveryQueuedOperationRefused();
 

@@ -62,7 +62,7 @@ TEST_F(CallTable, ReportsThatAddNothingPostNothingButAStateNotKeptStillPostsTheL
     EXPECT_TRUE(lists().empty());
     report(9, 10, 3, 4);  // takes a slot, cleared by the rendering
     EXPECT_EQ(lists(), (Lines{{}}));
-    EXPECT_EQ(findCall(*c, 10), nullptr);
+    EXPECT_EQ(stationFindCall(*c, 10), nullptr);
 }
 
 TEST_F(CallTable, NumbersShowAsFourDigitsInSeizedAndCampedOnly) {
@@ -83,11 +83,11 @@ TEST_F(CallTable, ThirtyTwoCallsFillTheListAndAThirtyThirdIsDropped) {
     const auto posted = lists();
     ASSERT_EQ(posted.size(), 32u);
     EXPECT_EQ(posted.back().size(), 32u);
-    const auto *list = reinterpret_cast<const QapiLineList *>(renderCallList(*c));
+    const auto *list = reinterpret_cast<const QapiLineList *>(stationRenderCallList(*c));
     EXPECT_NE(list->lines[31], nullptr);
     EXPECT_EQ(list->lines[32], nullptr);
-    ASSERT_NE(findCall(*c, 32), nullptr);
-    EXPECT_EQ(findCall(*c, 32)->firstId, 32u);
+    ASSERT_NE(stationFindCall(*c, 32), nullptr);
+    EXPECT_EQ(stationFindCall(*c, 32)->firstId, 32u);
 }
 
 TEST_F(CallTable, ShortRecordsAreIgnored) {

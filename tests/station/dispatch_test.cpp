@@ -3,7 +3,7 @@
 #include <string>
 
 #include "station/endpoint.h"
-#include "station/features.h"
+#include "station/permissions.h"
 #include "station/station_fixture.h"
 
 namespace qapi {

@@ -29,7 +29,7 @@ constexpr StationRecordSink kSink{forHost, parkList, broadcast};
 std::string dispatch(const std::vector<uint8_t> &d, uint32_t local = kHost) {
     gSeen.clear();
     gBase = d.data();
-    dispatchStationDatagram(d.data(), d.size(), local, kSink);
+    stationDispatchDatagram(d.data(), d.size(), local, kSink);
     std::string out;
     for (const Seen &s : gSeen) out += s.handler + std::to_string(s.offset) + ":" + std::to_string(s.length) + " ";
     return out;

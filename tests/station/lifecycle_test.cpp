@@ -51,7 +51,7 @@ TEST_F(StationLifecycle, ANewClientRegistersWithEmptyBuffersAndFreeMonitorSlots)
     for (int32_t extension : c->monitorExtension) ASSERT_EQ(extension, -1);
     EXPECT_EQ(c->retryCount, 0);
     EXPECT_EQ(c->queueHead, c->queueTail);
-    EXPECT_EQ(checkClient(c), c);
+    EXPECT_EQ(stationFindClient(c), c);
 }
 
 TEST_F(StationLifecycle, StopFreesTheSlotForTheNextStartAndRefusesWhatIsNotALiveClient) {

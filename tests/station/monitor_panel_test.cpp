@@ -30,7 +30,7 @@ protected:
     }
     void report(int32_t extension, uint8_t status, StationClient *client = nullptr) {
         const auto r = statusRecord(extension, status);
-        onMonitorStatus(client ? *client : *c, r.data(), r.size());
+        stationOnMonitorStatus(client ? *client : *c, r.data(), r.size());
     }
     // The extensions of a monitor-list request; checks its form.
     static std::vector<int32_t> extensionsOf(const Datagram &d) {
@@ -105,8 +105,8 @@ TEST_F(MonitorPanel, SlotsAreTakenPerRegistrationAndAStatusGoesToTheFirstSlotOnl
     EXPECT_EQ(statuses(), (std::vector<std::pair<int32_t, int32_t>>{{300, 2}, {300, 2}}));
     EXPECT_EQ(c->monitorStatus[0], 2);
     EXPECT_EQ(c->monitorStatus[2], 0);
-    EXPECT_EQ(monitorStatusOf(*c, 300), 2);
-    EXPECT_EQ(monitorStatusOf(*c, 301), 0);
+    EXPECT_EQ(stationMonitorStatusOf(*c, 300), 2);
+    EXPECT_EQ(stationMonitorStatusOf(*c, 301), 0);
 
     // Unwatched before the flush: not sent; watched twice: sent twice.
     watch(301, 0);
@@ -118,7 +118,7 @@ TEST_F(MonitorPanel, SlotsAreTakenPerRegistrationAndAStatusGoesToTheFirstSlotOnl
     watch(300, 0);
     EXPECT_EQ(c->monitorExtension[0], -1);
     EXPECT_EQ(c->monitorExtension[2], -1);
-    EXPECT_EQ(monitorStatusOf(*c, 300), 0);
+    EXPECT_EQ(stationMonitorStatusOf(*c, 300), 0);
     report(300, 3);
     EXPECT_TRUE(statuses().empty());
     // A slot taken again starts without status and waiting.
@@ -132,7 +132,7 @@ TEST_F(MonitorPanel, TheFiveHundredThirteenthWatchIsRefused) {
     for (int32_t e = 0; e < 512; ++e) ASSERT_EQ(QAPI_Client_bdp_register(c, e, 1), 0);
     EXPECT_EQ(QAPI_Client_bdp_register(c, 9999, 1), 1);
     EXPECT_EQ(QAPI_Client_bdp_register(c, 9999, 0), 0);  // unwatching an unknown one is fine
-    EXPECT_EQ(monitorStatusOf(*c, 9999), 0);
+    EXPECT_EQ(stationMonitorStatusOf(*c, 9999), 0);
 }
 
 TEST_F(MonitorPanel, StatusesReachTheHighestTakenSlotAndFreedSlotsAreTakenLowestFirst) {
@@ -159,10 +159,10 @@ TEST_F(MonitorPanel, StatusReportsCountOnlyForWatchedExtensionsOfARegisteredStat
     report(-1, 2);          // no extension
     auto shortRecord = statusRecord(500, 2);
     shortRecord[7] = 1;     // 8 bytes: no room for the extension
-    onMonitorStatus(*c, shortRecord.data(), 8);
+    stationOnMonitorStatus(*c, shortRecord.data(), 8);
     auto otherType = statusRecord(500, 2);
     otherType[4] = 196;
-    onMonitorStatus(*c, otherType.data(), otherType.size());
+    stationOnMonitorStatus(*c, otherType.data(), otherType.size());
     EXPECT_TRUE(statuses().empty());
     EXPECT_EQ(c->monitorStatus[0], 0);
 }

@@ -34,7 +34,7 @@ std::vector<uint8_t> parkList(const std::vector<Parked> &entries) {
 
 class ParkTable : public test::RegisteredStationTest {
 protected:
-    void broadcast(const std::vector<uint8_t> &record) { onParkList(record.data(), record.size()); }
+    void broadcast(const std::vector<uint8_t> &record) { stationOnParkList(record.data(), record.size()); }
     // The park lists posted since the last look: {window, lines}.
     std::vector<std::pair<QWindow, std::vector<std::string>>> lists() {
         std::vector<std::pair<QWindow, std::vector<std::string>>> out;
@@ -93,15 +93,15 @@ TEST_F(ParkTable, ARecordAnnouncingFortyEntriesFillsThirtyTwoAndAShortOneEmpties
     EXPECT_STREQ(list->lines[0], "00000001 00000099");
     EXPECT_STREQ(list->lines[31], "00000020 00000099");  // key 32
     EXPECT_EQ(list->lines[32], nullptr);
-    EXPECT_EQ(parkTables().current[31].key, 32);
-    EXPECT_EQ(parkTables().current[31].thirdWord, 31u);
+    EXPECT_EQ(stationParkTables().current[31].key, 32);
+    EXPECT_EQ(stationParkTables().current[31].thirdWord, 31u);
 
     // Length 3: fewer words than one entry needs.
     std::vector<uint8_t> cut = parkList({{7, 7, 7}});
     cut[7] = 3;
     cut.resize(16);
     broadcast(cut);
-    EXPECT_TRUE(allBytesFF(parkTables().current, sizeof parkTables().current));
+    EXPECT_TRUE(allBytesFF(stationParkTables().current, sizeof stationParkTables().current));
     EXPECT_EQ(QAPI_Client_resume(c, 1), 1);
     ASSERT_EQ(notes(QAPI_NOTIFY_PARK_LIST).size(), 1u);  // emptied: a change
 }
@@ -126,9 +126,9 @@ TEST_F(ParkTable, ResumeQueuesTheKeyOfAListedCallOnly) {
 
 TEST_F(ParkTable, InitialisingTheLibraryEmptiesBothTables) {
     broadcast(parkList({{42, 1, 1}}));
-    ASSERT_EQ(parkTables().previous[0].key, 42);
+    ASSERT_EQ(stationParkTables().previous[0].key, 42);
     ASSERT_EQ(QAPI_Stack_initialize(test::kStationPort), 0);
-    EXPECT_TRUE(allBytesFF(&parkTables(), sizeof(ParkTables)));
+    EXPECT_TRUE(allBytesFF(&stationParkTables(), sizeof(ParkTables)));
     drainMessages();
 }
 

@@ -37,7 +37,7 @@ protected:
 
 TEST_F(RequestQueue, TheFirstRequestAfterRegistrationIsSlotOneAndTheSixtyFourthWrapsToZero) {
     for (int i = 1; i <= 64; ++i) {
-        ASSERT_TRUE(sendFeatureKey(*client, 0xA7));
+        ASSERT_TRUE(stationSendFeatureKey(*client, 0xA7));
         const auto sent = tap->take();
         ASSERT_EQ(sent.size(), 1u);
         const Datagram &d = sent[0];
@@ -53,9 +53,9 @@ TEST_F(RequestQueue, TheFirstRequestAfterRegistrationIsSlotOneAndTheSixtyFourthW
 }
 
 TEST_F(RequestQueue, OneRequestIsOutstandingAndOnlyItsAcknowledgementSendsTheNext) {
-    sendFeatureKey(*client, 161);
-    sendFeatureKey(*client, 171);
-    sendFeatureKey(*client, 162);
+    stationSendFeatureKey(*client, 161);
+    stationSendFeatureKey(*client, 171);
+    stationSendFeatureKey(*client, 162);
     EXPECT_EQ(sentSequences(), (std::vector<int>{0x81}));
     ack(0x82);        // names the request after the outstanding one
     ack(0x81, 18);    // another station
@@ -86,7 +86,7 @@ TEST_F(RequestQueue, TheWireLengthFollowsTheCodeAndType) {
     StationRequest undo{};
     undo.type = 23;
     undo.code = 43;
-    for (StationRequest *r : {&deflect, &monitor, &undo}) ASSERT_TRUE(enqueueRequest(*client, *r));
+    for (StationRequest *r : {&deflect, &monitor, &undo}) ASSERT_TRUE(stationEnqueueRequest(*client, *r));
     std::vector<Datagram> sent = tap->take();
     ack(0x81);
     ack(0x82);
@@ -102,7 +102,7 @@ TEST_F(RequestQueue, TheWireLengthFollowsTheCodeAndType) {
 }
 
 TEST_F(RequestQueue, RetransmitsEveryTwentyTicksAndAKeepAliveTickDelaysItByOne) {
-    sendFeatureKey(*client, 167);
+    stationSendFeatureKey(*client, 167);
     tap->take();
     std::vector<int> resent;
     for (int t = 1; t <= 81; ++t) {
@@ -119,8 +119,8 @@ TEST_F(RequestQueue, RetransmitsEveryTwentyTicksAndAKeepAliveTickDelaysItByOne) 
 }
 
 TEST_F(RequestQueue, WhenSixtyThreeRequestsWaitTheNextIsRefusedAndNoneIsLost) {
-    for (uint16_t code = 1; code <= 63; ++code) ASSERT_TRUE(sendFeatureKey(*client, code));
-    EXPECT_FALSE(sendFeatureKey(*client, 64));
+    for (uint16_t code = 1; code <= 63; ++code) ASSERT_TRUE(stationSendFeatureKey(*client, code));
+    EXPECT_FALSE(stationSendFeatureKey(*client, 64));
     EXPECT_EQ(client->queueHead, 63);
     std::vector<Datagram> sent = tap->take();
     for (int i = 0; i < 63; ++i) {
@@ -137,8 +137,8 @@ TEST_F(RequestQueue, IsFrozenUntilRegisteredAndEmptiedByTheRegistrationReply) {
     StationClient *other = start(18);
     ASSERT_NE(other, nullptr);
     tap->take();
-    sendFeatureKey(*other, 160);  // idle queue: sent once
-    sendFeatureKey(*other, 161);
+    stationSendFeatureKey(*other, 160);  // idle queue: sent once
+    stationSendFeatureKey(*other, 161);
     ASSERT_EQ(tap->take().size(), 1u);
     feed(*other, test::Record(kAcknowledgeType, 0x81, 18, 12));  // not taken while registering
     EXPECT_EQ(other->queueTail, 0);

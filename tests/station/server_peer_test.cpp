@@ -107,7 +107,7 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
     EXPECT_EQ(c->retryCount, 0);
 
     // A queued request goes at once and every 20 ticks until acknowledged.
-    ASSERT_TRUE(sendFeatureKey(*c, 160));
+    ASSERT_TRUE(stationSendFeatureKey(*c, 160));
     settle();
     runUntil(130);
     EXPECT_EQ(ticksOf(kFeatureKeyType, 160), (std::vector<int>{62, 82, 102}));
@@ -129,7 +129,7 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
     EXPECT_EQ(posted[0].canClear, 0);
 
     // Answering: the key is acknowledged at once and the call connects.
-    ASSERT_TRUE(sendFeatureKey(*c, kAnswerKey));
+    ASSERT_TRUE(stationSendFeatureKey(*c, kAnswerKey));
     settle();
     tick();
     posted = snapshots();

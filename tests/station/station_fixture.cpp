@@ -57,7 +57,7 @@ StationClient *StationTest::start(int32_t stationId) {
 }
 
 void StationTest::feed(StationClient &client, const Record &record) {
-    handleStationRecord(client, record.bytes.data(), record.bytes.size());
+    stationHandleRecord(client, record.bytes.data(), record.bytes.size());
 }
 
 void StationTest::registerClient(StationClient &client, uint32_t flags, uint8_t state) {
@@ -96,7 +96,7 @@ std::vector<Datagram> RegisteredStationTest::drainQueue() {
 }
 
 void RegisteredStationTest::fillQueue(int waiting) {
-    for (int i = 0; i < waiting; ++i) ASSERT_TRUE(sendFeatureKey(*c, 1));
+    for (int i = 0; i < waiting; ++i) ASSERT_TRUE(stationSendFeatureKey(*c, 1));
     tap->take();
 }
 

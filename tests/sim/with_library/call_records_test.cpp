@@ -16,7 +16,7 @@ CmdrRecordPayload decoded(const qsim::feed::Record &r) {
     const uint32_t address = 0x0A4E0002;  // 10.78.0.2
     std::memcpy(server, &address, sizeof address);
     CmdrRecordPayload out{};
-    decodeCmdrRecord(r.data(), server, RemoteFamily::Ipv4, out);
+    cmdrDecodeRecord(r.data(), server, RemoteFamily::Ipv4, out);
     return out;
 }
 

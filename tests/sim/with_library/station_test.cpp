@@ -27,7 +27,7 @@ protected:
     void deliver(const qsim::Output &out) {
         const qsim::Bytes &d = out.datagram;
         for (size_t at = 0; at + 8 <= d.size(); at += 4 + 4 * size_t{d[at + 7]}) {
-            handleStationRecord(*client, d.data() + at, d.size() - at);
+            stationHandleRecord(*client, d.data() + at, d.size() - at);
         }
     }
     void tick() {
@@ -35,7 +35,7 @@ protected:
         exchange();
     }
     void press(uint16_t code) {
-        ASSERT_TRUE(sendFeatureKey(*client, code));
+        ASSERT_TRUE(stationSendFeatureKey(*client, code));
         exchange();
         EXPECT_EQ(client->queueHead, client->queueTail) << "the switchboard acknowledged feature code " << code;
     }
@@ -44,7 +44,7 @@ protected:
         StationRequest r{};
         r.type = 25;
         packDialCodes(digits, r.payload);
-        ASSERT_TRUE(enqueueRequest(*client, r));
+        ASSERT_TRUE(stationEnqueueRequest(*client, r));
         exchange();
     }
     const QapiStatusSnapshot &now() const { return client->snapshot; }

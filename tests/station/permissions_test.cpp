@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "station/features.h"
+#include "station/permissions.h"
 #include "station/station_fixture.h"
 
 namespace qapi {
@@ -24,7 +24,7 @@ protected:
         c->callFlags = flags;
         c->eventRef = ref;
         c->eventWord = word;
-        updateFeatures(*c, state);
+        stationUpdateFeatures(*c, state);
         std::string bits;
         for (const uint8_t *p = &c->snapshot.canNewcall; p <= &c->snapshot.canPickup; ++p) {
             bits += static_cast<char>('0' + *p);

@@ -1,4 +1,4 @@
-#include "station/features.h"
+#include "station/permissions.h"
 
 #include <cstddef>
 #include <cstring>
@@ -43,15 +43,7 @@ void setPermissions(StationClient &client, uint8_t state) {
     s.canPickup = state == kStatePickup && nothingDialed;
 }
 
-}  // namespace
-
-void clearPermissions(StationClient &client) {
-    StatusSnapshot &s = client.snapshot;
-    constexpr size_t kFirst = offsetof(StatusSnapshot, canNewcall);
-    constexpr size_t kBytes = offsetof(StatusSnapshot, canPickup) + 1 - kFirst;
-    std::memset(&s.canNewcall, 0, kBytes);
-}
-
+// True when the visible fields (regState to indicator3) of the two differ.
 bool visibleStatusDiffers(const QapiStatusSnapshot &a, const QapiStatusSnapshot &b) {
     // Field by field, so that padding never counts, whatever the pointer width.
     constexpr size_t kFirstByte = offsetof(QapiStatusSnapshot, canNewcall);
@@ -61,7 +53,16 @@ bool visibleStatusDiffers(const QapiStatusSnapshot &a, const QapiStatusSnapshot 
            std::memcmp(&a.canNewcall, &b.canNewcall, kBytes) != 0;
 }
 
-void updateFeatures(StationClient &client, uint8_t state) {
+}  // namespace
+
+void stationClearPermissions(StationClient &client) {
+    StatusSnapshot &s = client.snapshot;
+    constexpr size_t kFirst = offsetof(StatusSnapshot, canNewcall);
+    constexpr size_t kBytes = offsetof(StatusSnapshot, canPickup) + 1 - kFirst;
+    std::memset(&s.canNewcall, 0, kBytes);
+}
+
+void stationUpdateFeatures(StationClient &client, uint8_t state) {
     StatusSnapshot &s = client.snapshot;
     const uint8_t old = s.callState;
     if (client.callFlags & kFlagBlocked) client.callFlags = kFlagBlocked;
@@ -79,7 +80,7 @@ void updateFeatures(StationClient &client, uint8_t state) {
     }
     s.callState = state;
     if (visibleStatusDiffers(s, client.lastSnapshot)) {
-        postSnapshot(client);
+        stationPostSnapshot(client);
         client.lastSnapshot = s;
     }
 }

@@ -15,13 +15,10 @@ struct StationClient;
 // Takes `state` as the station's call state: clears what belongs to the
 // previous call, recomputes every permission byte, and posts the snapshot
 // when regState to indicator3 differ from the last one it posted.
-void updateFeatures(StationClient &client, uint8_t state);
+void stationUpdateFeatures(StationClient &client, uint8_t state);
 
 // Sets every permission byte (snapshot bytes canNewcall to canPickup) to 0:
 // a station that is not registered allows nothing.
-void clearPermissions(StationClient &client);
-
-// True when the visible fields (regState to indicator3) of the two differ.
-bool visibleStatusDiffers(const QapiStatusSnapshot &a, const QapiStatusSnapshot &b);
+void stationClearPermissions(StationClient &client);
 
 }  // namespace qapi
