@@ -30,20 +30,29 @@ inline void putU32(Bytes &b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A route request of 84 bytes; digit fields of 0xFF unless given.
-inline Bytes routeRequest(uint32_t id, uint32_t dateTime = 0, int32_t numberA = 0, int32_t numberB = 0,
-                          const Bytes &digitsB = {}, const Bytes &digitsA = {}) {
+// A route request of 84 bytes: a 4-byte header (0, type 0x41, the length
+// after it), then the fields below in this order; digit fields of 0xFF
+// unless given.
+struct RouteRequest {
+    uint32_t id = 0;
+    uint32_t dateTime = 0;
+    int32_t numberA = 0;
+    int32_t numberB = 0;
+    Bytes digitsB = {};  // 32 codes
+    Bytes digitsA = {};  // 32 codes
+};
+inline Bytes routeRequest(const RouteRequest &r) {
     Bytes b(84, 0xFF);
     b[0] = 0x00;
     b[1] = 0x41;
     b[2] = 80;
     b[3] = 0;
-    putU32(b, 4, dateTime);
-    putU32(b, 8, static_cast<uint32_t>(numberA));
-    putU32(b, 12, static_cast<uint32_t>(numberB));
-    putU32(b, 16, id);
-    std::copy(digitsB.begin(), digitsB.end(), b.begin() + 20);
-    std::copy(digitsA.begin(), digitsA.end(), b.begin() + 52);
+    putU32(b, 4, r.dateTime);
+    putU32(b, 8, static_cast<uint32_t>(r.numberA));
+    putU32(b, 12, static_cast<uint32_t>(r.numberB));
+    putU32(b, 16, r.id);
+    std::copy(r.digitsB.begin(), r.digitsB.end(), b.begin() + 20);
+    std::copy(r.digitsA.begin(), r.digitsA.end(), b.begin() + 52);
     return b;
 }
 

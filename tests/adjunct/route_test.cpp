@@ -69,7 +69,8 @@ TEST_F(RouteTest, RequestIsPostedWithItsHandleNumbersTextsAndDateBeforeTheLinkIs
     ASSERT_NE(link, nullptr);
     const Bytes digitsB{1, 2, 3, 0x0F, 0x0E, 10, 16, 4};  // a code above 15 ends the text
     const Bytes digitsA{0, 9, 13};
-    auto got = ask(routeRequest(42, packDateTime(59, 30, 23, 31, 12, 63), -5, 77, digitsB, digitsA));
+    auto got = ask(routeRequest({.id = 42, .dateTime = packDateTime(59, 30, 23, 31, 12, 63), .numberA = -5, .numberB = 77,
+                                 .digitsB = digitsB, .digitsA = digitsA}));
     ASSERT_TRUE(got);
     EXPECT_EQ(link->state, LinkState::Connecting);
     EXPECT_EQ(got->handle, 42u);  // slot 0
@@ -81,21 +82,22 @@ TEST_F(RouteTest, RequestIsPostedWithItsHandleNumbersTextsAndDateBeforeTheLinkIs
     EXPECT_EQ(link->slots[0].state, SlotState::Pending);
     EXPECT_EQ(link->slots[0].arrivalTick, stackTick());
 
-    ask(routeRequest(5));
-    ask(routeRequest(6));
-    got = ask(routeRequest(7));
+    ask(routeRequest({.id = 5}));
+    ask(routeRequest({.id = 6}));
+    got = ask(routeRequest({.id = 7}));
     ASSERT_TRUE(got);
     EXPECT_EQ(got->handle, 0x00030007u);
 }
 
 TEST_F(RouteTest, DateFieldsAreTakenWithoutNormalisationAndTextsAreBounded) {
-    auto got = ask(routeRequest(1, packDateTime(61, 63, 25, 0, 0, 0)));
+    auto got = ask(routeRequest({.id = 1, .dateTime = packDateTime(61, 63, 25, 0, 0, 0)}));
     ASSERT_TRUE(got);
     EXPECT_EQ(dateOf(*got), (Date{1, 3, 1, 0, 0, 2000}));
     EXPECT_STREQ(got->textA, "");
     EXPECT_STREQ(got->textB, "");
 
-    got = ask(routeRequest(2, packDateTime(0, 0, 0, 1, 14, 24), 0, 0, Bytes(32, 5), Bytes(32, 15)));
+    got = ask(routeRequest({.id = 2, .dateTime = packDateTime(0, 0, 0, 1, 14, 24), .digitsB = Bytes(32, 5),
+                                   .digitsA = Bytes(32, 15)}));
     ASSERT_TRUE(got);
     EXPECT_EQ(got->month, 1);  // 14 modulo 13
     EXPECT_EQ(got->year, 2024);
@@ -117,7 +119,7 @@ TEST_F(RouteTest, AnswersCarryTheDialCodesOfTheirTextAndTheValue) {
     for (int i = 0; i < 32; ++i) cases[4].codes.push_back(static_cast<uint8_t>((i + 1) % 10));
     uint32_t id = 100;
     for (const Case &c : cases) {
-        auto got = ask(routeRequest(id));
+        auto got = ask(routeRequest({.id = id}));
         ASSERT_TRUE(got);
         EXPECT_EQ(QAPI_Adjunct_response(link, got->handle, c.digits, -1234), 0);
         EXPECT_EQ(expectSent(), response(id, -1234, c.codes)) << (c.digits ? c.digits : "(null)");
@@ -126,8 +128,8 @@ TEST_F(RouteTest, AnswersCarryTheDialCodesOfTheirTextAndTheValue) {
 }
 
 TEST_F(RouteTest, EachRequestIsAnsweredOnceWithinFiftyTicks) {
-    const uint32_t early = ask(routeRequest(1))->handle;
-    const uint32_t late = ask(routeRequest(2))->handle;
+    const uint32_t early = ask(routeRequest({.id = 1}))->handle;
+    const uint32_t late = ask(routeRequest({.id = 2}))->handle;
     runTicks(48);  // `early` is 49 ticks old, `late` 48
     EXPECT_EQ(QAPI_Adjunct_response(link, early, "1", 0), 0);
     EXPECT_EQ(expectSent(), response(1, 0, {1}));
@@ -139,7 +141,7 @@ TEST_F(RouteTest, EachRequestIsAnsweredOnceWithinFiftyTicks) {
 }
 
 TEST_F(RouteTest, ResponsesToUnknownHandlesAndLinksAreRefusedAndChangeNothing) {
-    const uint32_t handle = ask(routeRequest(9))->handle;
+    const uint32_t handle = ask(routeRequest({.id = 9}))->handle;
     EXPECT_EQ(QAPI_Adjunct_response(link, 0x00200000 | handle, "1", 0), 1);  // slot 32
     EXPECT_EQ(QAPI_Adjunct_response(link, handle + 1, "1", 0), 1);           // another id
     EXPECT_EQ(QAPI_Adjunct_response(link, 0x00010000 | handle, "1", 0), 1);  // a slot of another id
@@ -152,17 +154,17 @@ TEST_F(RouteTest, ResponsesToUnknownHandlesAndLinksAreRefusedAndChangeNothing) {
 }
 
 TEST_F(RouteTest, RepeatsWithinFiftyTicksAreIgnoredAndLaterOnesAreNewRequests) {
-    const uint32_t first = ask(routeRequest(3))->handle;
-    ask(routeRequest(4));
+    const uint32_t first = ask(routeRequest({.id = 3}))->handle;
+    ask(routeRequest({.id = 4}));
     runTicks(18);
-    EXPECT_FALSE(ask(routeRequest(3)));  // 20 ticks later, unanswered
+    EXPECT_FALSE(ask(routeRequest({.id = 3})));  // 20 ticks later, unanswered
     ASSERT_EQ(QAPI_Adjunct_response(link, first, "5", 0), 0);
     expectSent();
-    EXPECT_FALSE(ask(routeRequest(3)));  // answered, still held
+    EXPECT_FALSE(ask(routeRequest({.id = 3})));  // answered, still held
     EXPECT_FALSE(received());
     runTicks(27);                        // slot 0 is 49 ticks old after the next tick
-    EXPECT_FALSE(ask(routeRequest(3)));
-    auto again = ask(routeRequest(3));   // 50 ticks: a new request in the first free slot
+    EXPECT_FALSE(ask(routeRequest({.id = 3})));
+    auto again = ask(routeRequest({.id = 3}));   // 50 ticks: a new request in the first free slot
     ASSERT_TRUE(again);
     EXPECT_EQ(again->handle, first);
     EXPECT_EQ(link->slots[0].state, SlotState::Pending);
@@ -172,49 +174,49 @@ TEST_F(RouteTest, RepeatsWithinFiftyTicksAreIgnoredAndLaterOnesAreNewRequests) {
 
 TEST_F(RouteTest, AThirtyThirdLiveRequestIsDroppedUntilASlotAgesOut) {
     for (uint32_t id = 0; id < 32; ++id) {
-        auto got = ask(routeRequest(1000 + id));
+        auto got = ask(routeRequest({.id = 1000 + id}));
         ASSERT_TRUE(got);
         EXPECT_EQ(got->handle >> 16, id);
     }
-    EXPECT_FALSE(ask(routeRequest(2000)));  // slot 0 is 32 ticks old
+    EXPECT_FALSE(ask(routeRequest({.id = 2000})));  // slot 0 is 32 ticks old
     runTicks(17);
-    auto got = ask(routeRequest(2000));  // slot 0 is 50 ticks old: aged out
+    auto got = ask(routeRequest({.id = 2000}));  // slot 0 is 50 ticks old: aged out
     ASSERT_TRUE(got);
     EXPECT_EQ(got->handle, 2000u);
 }
 
 TEST_F(RouteTest, ShortOrOverlongRequestsAreNotRead) {
-    Bytes shortRequest = routeRequest(8);
+    Bytes shortRequest = routeRequest({.id = 8});
     shortRequest.resize(83);
     shortRequest[2] = 79;
     EXPECT_FALSE(ask(shortRequest));
-    Bytes underDeclared = routeRequest(8);
+    Bytes underDeclared = routeRequest({.id = 8});
     underDeclared[2] = 79;  // holds more than it declares
     EXPECT_FALSE(ask(underDeclared));
     for (const RouteSlot &slot : link->slots) EXPECT_EQ(slot.state, SlotState::Free);
-    Bytes longer = routeRequest(8);
+    Bytes longer = routeRequest({.id = 8});
     longer.resize(90, 0);
     longer[2] = 86;
     EXPECT_TRUE(ask(longer));
 }
 
 TEST_F(RouteTest, IdsAbove16BitsKeepTheirFullIdInTheSlotAndTheResponse) {
-    const uint32_t handleA = ask(routeRequest(0x00050001))->handle;
-    const uint32_t handleB = ask(routeRequest(0x00060001))->handle;  // same low 16 bits
+    const uint32_t handleA = ask(routeRequest({.id = 0x00050001}))->handle;
+    const uint32_t handleB = ask(routeRequest({.id = 0x00060001}))->handle;  // same low 16 bits
     EXPECT_EQ(handleA, 0x00000001u);
     EXPECT_EQ(handleB, 0x00010001u);
     EXPECT_EQ(link->slots[1].requestId, 0x00060001u);
     EXPECT_EQ(QAPI_Adjunct_response(link, handleB, "7", 3), 0);
     EXPECT_EQ(expectSent(), response(0x00060001, 3, {7}));
     EXPECT_EQ(link->slots[0].state, SlotState::Pending);
-    EXPECT_FALSE(ask(routeRequest(0x00060001)));  // held: the full id matches
+    EXPECT_FALSE(ask(routeRequest({.id = 0x00060001})));  // held: the full id matches
 }
 
 // An answer that cannot reach the server is refused and leaves its request
 // unanswered: on a failed link for good, on a live one until a send goes.
 TEST_F(RouteTest, AnAnswerThatCannotBeSentIsRefusedAndTheRequestStaysUnanswered) {
-    const uint32_t first = ask(routeRequest(11))->handle;
-    const uint32_t second = ask(routeRequest(12))->handle;
+    const uint32_t first = ask(routeRequest({.id = 11}))->handle;
+    const uint32_t second = ask(routeRequest({.id = 12}))->handle;
     // The server's port closes: the first send provokes a port-unreachable
     // reply, which makes the next send fail.
     close(server.fd);
@@ -230,7 +232,7 @@ TEST_F(RouteTest, AnAnswerThatCannotBeSentIsRefusedAndTheRequestStaysUnanswered)
     EXPECT_EQ(QAPI_Adjunct_response(link, second, "2", 5), 0);
     EXPECT_EQ(expectSent(), response(12, 5, {2}));
 
-    const uint32_t third = ask(routeRequest(13))->handle;
+    const uint32_t third = ask(routeRequest({.id = 13}))->handle;
     Bytes big(1025, 0);  // too large for the buffer: the receive fails
     deliver(*link, big);
     ASSERT_EQ(link->state, LinkState::Failed);

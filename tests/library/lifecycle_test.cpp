@@ -104,10 +104,11 @@ TEST_F(Stack, StationPumpReadsEveryDatagramAndDropsOversizeOnes) {
     const uint32_t local = stationEndpoint().endpoint.localAddress;
     ASSERT_NE(local, 0u);
     test::GroupSender sender(4003);
-    sender.send(test::stationRecord(local, 0xC0, 0, 0, {1, 2, 3, 4}));
+    sender.send(test::stationRecord({.destination = local, .type = kCallEventType, .body = {1, 2, 3, 4}}));
     sender.send(std::vector<uint8_t>(1025, 0x11));  // too long: lost
     sender.send(std::vector<uint8_t>(4000, 0x11));
-    sender.send(test::stationRecord(kBroadcast, 0xC6, 0, 0, std::vector<uint8_t>(1016)));  // exactly 1024
+    sender.send(test::stationRecord({.destination = kBroadcast, .type = kCallEntryType,
+                                     .body = std::vector<uint8_t>(1016)}));  // exactly 1024
     const StationRecordSink sink{record, record, record};
     gLengths.clear();
     StationEndpoint &station = stationEndpoint();

@@ -52,12 +52,15 @@ protected:
         listCall(42);
         QAPI_Client_bdp_register(c, 300, 1);
         QAPI_Client_bdp_register(c, 301, 1);
-        const std::vector<uint8_t> watched2 = test::stationRecord(kBroadcast, 195, 0, 2, {44, 1, 0, 0});
-        const std::vector<uint8_t> watched3 = test::stationRecord(kBroadcast, 195, 0, 3, {45, 1, 0, 0});
-        stationOnMonitorStatus(*c, watched2.data(), watched2.size());
-        stationOnMonitorStatus(*c, watched3.data(), watched3.size());
-        const std::vector<uint8_t> parked =
-            test::stationRecord(kBroadcast, kParkListType, 0, 0, {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
+        for (auto [extension, status] : {std::pair{300, kExtensionAnswerable}, std::pair{301, kExtensionIntrudable}}) {
+            std::vector<uint8_t> body(4);
+            writeU32le(body.data(), static_cast<uint32_t>(extension));
+            const auto watched = test::stationRecord(
+                {.destination = kBroadcast, .type = kExtensionStatusType, .extra = status, .body = body});
+            stationOnMonitorStatus(*c, watched.data(), watched.size());
+        }
+        const std::vector<uint8_t> parked = test::stationRecord(
+            {.destination = kBroadcast, .type = kParkListType, .body = {9, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}});
         stationOnParkList(parked.data(), parked.size());
         drainMessages();
         allowEverything();
@@ -84,7 +87,7 @@ protected:
     }
     // A call of the station's list, reported by the server.
     void listCall(uint16_t number) {
-        feed(*c, test::Record(kCallEntryType, 5, 17).u16(12, number).u32(16, 1).u32(20, 2));
+        feed(*c, test::callEntry({.state = kCallSeized, .number = number, .firstId = 1, .secondId = 2}));
         drainMessages();
     }
     // Expects one request of `type` sent now, `bytes` long, and acknowledges it.
@@ -93,10 +96,10 @@ protected:
         EXPECT_EQ(sent.size(), 1u);
         if (sent.size() != 1) return {};
         EXPECT_EQ(sent[0].size(), bytes);
-        EXPECT_EQ(sent[0][4], type);
+        EXPECT_EQ(test::typeOf(sent[0]), type);
         EXPECT_EQ(wordAt(sent[0], 0), 0);
-        EXPECT_EQ(static_cast<uint32_t>(wordAt(sent[0], 8)), test::kToken);
-        ack(sent[0][5]);
+        EXPECT_EQ(test::wordOf(sent[0]), test::kToken);
+        ack(test::sequenceOf(sent[0]));
         return sent[0];
     }
 };
@@ -110,7 +113,7 @@ TEST_F(CallControl, EachFeatureKeyNeedsItsPermissionAndTravelsAsATwelveByteKey) 
         c->snapshot.*key.allowed = 1;
         EXPECT_EQ(key.operation(c), 0);
         const Datagram d = oneRequest(kFeatureKeyType, 12);
-        if (!d.empty()) { EXPECT_EQ(readU16le(d.data() + 6), key.code); }
+        if (!d.empty()) { EXPECT_EQ(test::codeOf(d), key.code); }
     }
     EXPECT_TRUE(drainMessages().empty());
 }
@@ -152,7 +155,7 @@ TEST_F(CallControl, ANewCallIsSentAtOnceOutsideTheQueueAndStartsTheDialedTextAfr
     c->snapshot.canDigits = 1;
     ASSERT_EQ(QAPI_Client_digits(c, "9"), 0);  // pending, and shown as dialed
     drainMessages();
-    ASSERT_TRUE(stationSendFeatureKey(*c, 160));       // outstanding in the queue
+    ASSERT_TRUE(stationSendFeatureKey(*c, kClearKey));  // outstanding in the queue
     tap->take();
 
     EXPECT_EQ(QAPI_Client_newcall(c, "12x4"), 0);
@@ -161,10 +164,10 @@ TEST_F(CallControl, ANewCallIsSentAtOnceOutsideTheQueueAndStartsTheDialedTextAfr
     const Datagram &d = sent[0];
     ASSERT_EQ(d.size(), 44u);
     EXPECT_EQ(wordAt(d, 0), 0);
-    EXPECT_EQ(d[4], kNewCallType);
-    EXPECT_EQ(d[5], 0);  // no sequence: never acknowledged
-    EXPECT_EQ(readU16le(d.data() + 6), 0);
-    EXPECT_EQ(static_cast<uint32_t>(wordAt(d, 8)), test::kToken);
+    EXPECT_EQ(test::typeOf(d), kNewCallType);
+    EXPECT_EQ(test::sequenceOf(d), 0);  // no sequence: never acknowledged
+    EXPECT_EQ(test::codeOf(d), 0);
+    EXPECT_EQ(test::wordOf(d), test::kToken);
     EXPECT_EQ(d[12], 1);
     EXPECT_EQ(d[13], 2);
     for (size_t i = 14; i < 44; ++i) EXPECT_EQ(d[i], 0xFF) << i;
@@ -205,13 +208,13 @@ TEST_F(CallControl, TransferUndoSendsTheListedCallsNumberPlusOne) {
     for (const char *text : {"0042", "42abc"}) {
         EXPECT_EQ(QAPI_Client_transfer_undo(c, text), 0) << text;
         const Datagram d = oneRequest(kTransferUndoType, 12);
-        if (!d.empty()) { EXPECT_EQ(readU16le(d.data() + 6), 43); }
+        if (!d.empty()) { EXPECT_EQ(test::codeOf(d), 43); }
     }
     // 65535 + 1 is 0 in 16 bits: no code, so the request carries an empty payload.
     EXPECT_EQ(QAPI_Client_transfer_undo(c, "65535"), 0);
     const Datagram d = oneRequest(kTransferUndoType, 44);
     ASSERT_EQ(d.size(), 44u);
-    EXPECT_EQ(readU16le(d.data() + 6), 0);
+    EXPECT_EQ(test::codeOf(d), 0);
     for (size_t i = 12; i < 44; ++i) EXPECT_EQ(d[i], 0) << i;
 }
 
@@ -226,7 +229,7 @@ TEST_F(CallControl, DeflectWorksInAnyStateAndNeedsALeadingDialCharacter) {
     EXPECT_EQ(QAPI_Client_deflect(c, "#12"), 0);
     const Datagram d = oneRequest(kDeflectType, 44);
     ASSERT_EQ(d.size(), 44u);
-    EXPECT_EQ(readU16le(d.data() + 6), 0);
+    EXPECT_EQ(test::codeOf(d), 0);
     EXPECT_EQ(d[12], 15);
     EXPECT_EQ(d[13], 1);
     EXPECT_EQ(d[14], 2);
@@ -243,7 +246,7 @@ TEST_F(CallControl, AFullQueueRefusesEveryQueuedOperationAndChangesNothing) {
     fillQueue(62);
     EXPECT_EQ(QAPI_Client_suspend(c), 1);
     EXPECT_EQ(c->queueHead, 62);
-    ASSERT_TRUE(stationSendFeatureKey(*c, 1));
+    ASSERT_TRUE(stationSendFeatureKey(*c, kClearKey));
     tap->take();
     expectEveryQueuedOperationRefused();
 

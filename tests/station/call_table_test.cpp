@@ -12,18 +12,11 @@ class CallTable : public test::StationTest {
 protected:
     void SetUp() override {
         StationTest::SetUp();
-        c = start(17);
+        c = start(test::kStation);
         ASSERT_NE(c, nullptr);
         registerClient(*c);
     }
-    // Reports a call through a CallEntryRecord (length 3 without identifiers).
-    void report(uint8_t state, uint16_t number, uint32_t first = 0xFFFFFFFF,
-                uint32_t second = 0xFFFFFFFF, bool withIds = true) {
-        test::Record r(kCallEntryType, state, 17, withIds ? 24 : 16);
-        r.u16(12, number);
-        if (withIds) r.u32(16, first).u32(20, second);
-        feed(*c, r);
-    }
+    void report(const test::CallReport &call) { feed(*c, test::callEntry(call)); }
     // The lists posted since the last look, each as its lines.
     std::vector<std::vector<std::string>> lists() {
         std::vector<std::vector<std::string>> out;
@@ -42,33 +35,33 @@ std::string line(const char *number, const char *first, const char *second, cons
 constexpr const char *kNone = "        ";
 
 TEST_F(CallTable, AReportedCallIsShownThenUpdatedInPlaceThenRemoved) {
-    report(5, 1234, 0x42);
+    report({.state = kCallSeized, .number = 1234, .firstId = 0x42});
     EXPECT_EQ(lists(), (Lines{{line("1234", "00000042", kNone, "Seized         ")}}));
-    report(6, 77, 0xFFFF1234, 0xABCDE0F9);
-    report(7, 1234, 1, 2);
+    report({.state = kCallRouted, .number = 77, .firstId = 0xFFFF1234, .secondId = 0xABCDE0F9});
+    report({.state = kCallActive, .number = 1234, .firstId = 1, .secondId = 2});
     const std::string routed = line("    ", "    1234", "ABCDE0 9", "Routed         ");
     EXPECT_EQ(lists(), (Lines{{line("1234", "00000042", kNone, "Seized         "), routed},
                               {line("    ", "00000001", "00000002", "Active         "), routed}}));
-    report(7, 1234, 0, 0, false);  // length 3: no identifiers
+    report({.state = kCallActive, .number = 1234, .withIds = false});
     EXPECT_EQ(lists()[0][0], line("    ", kNone, kNone, "Active         "));
-    report(9, 1234, 5, 5);
+    report({.state = 9, .number = 1234, .firstId = 5, .secondId = 5});  // not a listed state
     EXPECT_EQ(lists(), (Lines{{routed}}));
     EXPECT_EQ(c->callTable[0].state, 0);
     EXPECT_EQ(c->callTable[0].number, 0);
 }
 
 TEST_F(CallTable, ReportsThatAddNothingPostNothingButAStateNotKeptStillPostsTheList) {
-    report(5, 10, 0, 0, false);  // unknown number without identifiers
+    report({.state = kCallSeized, .number = 10, .withIds = false});  // unknown number without identifiers
     EXPECT_TRUE(lists().empty());
-    report(9, 10, 3, 4);  // takes a slot, cleared by the rendering
+    report({.state = 9, .number = 10, .firstId = 3, .secondId = 4});  // takes a slot, cleared by the rendering
     EXPECT_EQ(lists(), (Lines{{}}));
     EXPECT_EQ(stationFindCall(*c, 10), nullptr);
 }
 
 TEST_F(CallTable, NumbersShowAsFourDigitsInSeizedAndCampedOnly) {
-    report(5, 12345, 1);
-    report(25, 7, 2);
-    report(1, 8, 3);
+    report({.state = kCallSeized, .number = 12345, .firstId = 1});
+    report({.state = kCallCamped, .number = 7, .firstId = 2});
+    report({.state = kCallRouting1, .number = 8, .firstId = 3});
     const auto posted = lists();
     ASSERT_EQ(posted.size(), 3u);
     EXPECT_EQ(posted[2], (std::vector<std::string>{line("2345", "00000001", kNone, "Seized         "),
@@ -78,8 +71,7 @@ TEST_F(CallTable, NumbersShowAsFourDigitsInSeizedAndCampedOnly) {
 }
 
 TEST_F(CallTable, ThirtyTwoCallsFillTheListAndAThirtyThirdIsDropped) {
-    for (uint16_t n = 1; n <= 32; ++n) report(7, n, n);
-    report(7, 33, 33);
+    for (uint16_t n = 1; n <= 33; ++n) report({.state = kCallActive, .number = n, .firstId = n});
     const auto posted = lists();
     ASSERT_EQ(posted.size(), 32u);
     EXPECT_EQ(posted.back().size(), 32u);
@@ -91,13 +83,8 @@ TEST_F(CallTable, ThirtyTwoCallsFillTheListAndAThirtyThirdIsDropped) {
 }
 
 TEST_F(CallTable, ShortRecordsAreIgnored) {
-    test::Record r(kCallEntryType, 5, 17, 20);  // identifiers announced, second one missing
-    r.u16(12, 1);
-    feed(*c, r);
-    test::Record shortOne(kCallEntryType, 5, 17, 16);
-    shortOne.u16(12, 1).u8(7, 3);
-    shortOne.bytes.resize(12);
-    feed(*c, shortOne);
+    feed(*c, test::callEntry({.state = kCallSeized, .number = 1}).cut(20));  // identifiers announced, second one missing
+    feed(*c, test::callEntry({.state = kCallSeized, .number = 1, .withIds = false}).cut(12));
     EXPECT_TRUE(lists().empty());
 }
 

@@ -23,8 +23,8 @@ protected:
     // request's form on the way.
     static std::vector<int> codesOf(const Datagram &d) {
         EXPECT_EQ(d.size(), 44u);
-        EXPECT_EQ(d[4], kDialDigitsType);
-        EXPECT_EQ(readU16le(d.data() + 6), 0);
+        EXPECT_EQ(test::typeOf(d), kDialDigitsType);
+        EXPECT_EQ(test::codeOf(d), 0);
         std::vector<int> codes;
         size_t i = 12;
         for (; i < d.size() && d[i] != 0xFF; ++i) codes.push_back(d[i]);
@@ -59,7 +59,7 @@ TEST_F(DialTimer, ThreeDigitsOneTickApartTravelInOneRequestFourQualifyingTicksAf
     const auto sent = runAndWatch(5);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].first, 4);
-    EXPECT_EQ(sent[0].second[5], 0x81);  // through the queue
+    EXPECT_EQ(test::sequenceOf(sent[0].second), 0x81);  // through the queue
     EXPECT_EQ(codesOf(sent[0].second), (std::vector<int>{1, 2, 3}));
     EXPECT_TRUE(pendingEmpty());
     EXPECT_STREQ(c->dialedText, "123");  // the text stays
@@ -85,7 +85,7 @@ TEST_F(DialTimer, TheTimerStandsStillOnKeepAliveTicksAndWhileTheStationIsNotRegi
     const auto sent = runAndWatch(5);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].first, 3);
-    EXPECT_EQ(sent[0].second[4], kKeepAliveType);
+    EXPECT_EQ(test::typeOf(sent[0].second), kKeepAliveType);
     EXPECT_EQ(sent[1].first, 5);
     EXPECT_EQ(codesOf(sent[1].second), (std::vector<int>{4}));
 
@@ -110,7 +110,7 @@ TEST_F(DialTimer, ANewCallBeforeTheTimerFiresSendsNoEmptyDigitsRequest) {
     ASSERT_EQ(QAPI_Client_newcall(c, nullptr), 0);  // empties the pending codes
     const auto newcall = tap->take();
     ASSERT_EQ(newcall.size(), 1u);
-    EXPECT_EQ(newcall[0][4], kNewCallType);
+    EXPECT_EQ(test::typeOf(newcall[0]), kNewCallType);
     EXPECT_TRUE(runAndWatch(5).empty());  // the timer runs out with nothing to send
     EXPECT_EQ(c->dialTimer, 0);
 }

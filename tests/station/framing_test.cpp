@@ -41,25 +41,29 @@ std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t> &b) 
 }
 
 TEST(StationFraming, HostRecordThenBroadcastsGoToTheirHandlers) {
-    const auto host = test::stationRecord(kHost, 0xC0, 6, 0, std::vector<uint8_t>(8));  // L = 3
+    const auto host = test::stationRecord(
+        {.destination = kHost, .type = kCallEventType, .sub = 6, .body = std::vector<uint8_t>(8)});  // L = 3
     ASSERT_EQ(host.size(), 16u);
     EXPECT_EQ(host[0], 0x0A);  // destination least significant byte first
     EXPECT_EQ(host[3], 0xC0);
-    EXPECT_EQ(dispatch(cat(host, test::stationRecord(kBroadcast, 0xC6, 0, 0, {1, 2, 3, 4}))),
+    EXPECT_EQ(dispatch(cat(host, test::stationRecord(
+                                     {.destination = kBroadcast, .type = kCallEntryType, .body = {1, 2, 3, 4}}))),
               "H0:16 B16:12 ");
-    EXPECT_EQ(dispatch(cat(host, test::stationRecord(kBroadcast, kParkListType, 0, 0, {}))),
+    EXPECT_EQ(dispatch(cat(host, test::stationRecord({.destination = kBroadcast, .type = kParkListType}))),
               "H0:16 P16:8 ");
 }
 
 TEST(StationFraming, ForeignRecordsAreSkippedByTheirLength) {
-    auto d = cat(test::stationRecord(0x0A000001, 0xC0, 0, 0, std::vector<uint8_t>(12)),
-                 test::stationRecord(kHost, 0xC1, 0, 0, std::vector<uint8_t>(4)));
+    auto d = cat(test::stationRecord(
+                     {.destination = 0x0A000001, .type = kCallEventType, .body = std::vector<uint8_t>(12)}),
+                 test::stationRecord({.destination = kHost, .type = kStationEventType, .body = std::vector<uint8_t>(4)}));
     EXPECT_EQ(dispatch(d), "H20:12 ");
 }
 
 TEST(StationFraming, DestinationZeroEndsTheDatagramEvenWhileTheHostAddressIsZero) {
-    auto d = cat(test::stationRecord(kHost, 0xC0, 0, 0, {}), std::vector<uint8_t>(8, 0));
-    d = cat(d, test::stationRecord(kHost, 0xC0, 0, 0, {}));
+    const auto empty = test::stationRecord({.destination = kHost, .type = kCallEventType});
+    auto d = cat(empty, std::vector<uint8_t>(8, 0));
+    d = cat(d, empty);
     EXPECT_EQ(dispatch(d), "H0:8 ");
     EXPECT_EQ(dispatch(std::vector<uint8_t>(16, 0), 0), "");
 }
@@ -76,11 +80,11 @@ TEST(StationFraming, LengthZeroAdvancesOneWordSoTheNextRecordStartsAtItsTypeWord
 }
 
 TEST(StationFraming, RecordsRunningPastTheDatagramAreNotHandedOn) {
-    auto d = test::stationRecord(kHost, 0xC0, 0, 0, std::vector<uint8_t>(8));
+    auto d = test::stationRecord({.destination = kHost, .type = kCallEventType, .body = std::vector<uint8_t>(8)});
     d.resize(12);  // L still says 16 bytes
     EXPECT_EQ(dispatch(d), "");
     EXPECT_EQ(dispatch(std::vector<uint8_t>{0x0A, 0x01, 0xA8, 0xC0, 0xC0, 0, 0}), "");  // under 8 bytes
-    auto two = cat(test::stationRecord(kHost, 0xC0, 0, 0, {}), d);
+    auto two = cat(test::stationRecord({.destination = kHost, .type = kCallEventType}), d);
     EXPECT_EQ(dispatch(two), "H0:8 ");
 }
 

@@ -22,7 +22,7 @@ TEST_F(StationLifecycle, StartRefusesAnEmptyTargetAndAStationThatIsAlreadyLive) 
     EXPECT_FALSE(stationEndpoint().open);
     ASSERT_EQ(QAPI_Stack_initialize(stationEndpoint().port), 0);
 
-    StationClient *first = start(17);
+    StationClient *first = start(test::kStation);
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(stationEndpoint().open);
     EXPECT_EQ(QAPI_Client_start(window, 17), nullptr);
@@ -31,7 +31,7 @@ TEST_F(StationLifecycle, StartRefusesAnEmptyTargetAndAStationThatIsAlreadyLive) 
     StationClient *any = start(-1);
     ASSERT_NE(any, nullptr);
     EXPECT_EQ(QAPI_Client_start(window, -1), nullptr);  // -1 compares like any identifier
-    feed(*any, test::registrationReply(20, 0x100));
+    feed(*any, test::registrationReply({.station = 20}));
     EXPECT_EQ(any->snapshot.stationId, 20);
     EXPECT_NE(QAPI_Client_start(window, -1), nullptr);  // -1 is free again
     EXPECT_EQ(stationClients()[0], first);
@@ -43,7 +43,7 @@ TEST_F(StationLifecycle, ANewClientRegistersWithEmptyBuffersAndFreeMonitorSlots)
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->snapshot.regState, QAPI_REG_REGISTERING);
     EXPECT_EQ(c->snapshot.stationId, 42);
-    EXPECT_EQ(c->snapshot.callState, 0);
+    EXPECT_EQ(c->snapshot.callState, kStateIdle);
     EXPECT_EQ(c->magic, kClientMagic);
     EXPECT_EQ(c->target.window, window);
     EXPECT_EQ(c->target.thread, 0u);

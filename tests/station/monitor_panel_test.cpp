@@ -26,7 +26,7 @@ protected:
     static std::vector<uint8_t> statusRecord(int32_t extension, uint8_t status) {
         std::vector<uint8_t> body(4);
         writeU32le(body.data(), static_cast<uint32_t>(extension));
-        return test::stationRecord(kBroadcast, kExtensionStatusType, 0, status, body);
+        return test::stationRecord({.destination = kBroadcast, .type = kExtensionStatusType, .extra = status, .body = body});
     }
     void report(int32_t extension, uint8_t status, StationClient *client = nullptr) {
         const auto r = statusRecord(extension, status);
@@ -35,8 +35,8 @@ protected:
     // The extensions of a monitor-list request; checks its form.
     static std::vector<int32_t> extensionsOf(const Datagram &d) {
         EXPECT_EQ(d.size(), 76u);
-        EXPECT_EQ(d[4], kMonitorListType);
-        EXPECT_EQ(readU16le(d.data() + 6), 0);
+        EXPECT_EQ(test::typeOf(d), kMonitorListType);
+        EXPECT_EQ(test::codeOf(d), 0);
         std::vector<int32_t> out;
         for (size_t at = 12; at + 4 <= d.size(); at += 4) out.push_back(wordAt(d, at));
         return out;
@@ -68,12 +68,12 @@ TEST_F(MonitorPanel, TwentyExtensionsInABurstGoAsSixteenThenFourTenQualifyingTic
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].first, 9);
     EXPECT_EQ(extensionsOf(sent[0].second), first);
-    ack(sent[0].second[5]);
+    ack(test::sequenceOf(sent[0].second));
     const auto rest = tap->take();
     ASSERT_EQ(rest.size(), 1u);
     EXPECT_EQ(extensionsOf(rest[0]), padded(second));
     for (size_t i = 0; i < 20; ++i) EXPECT_EQ(c->monitorPending[i], 0) << i;
-    ack(rest[0][5]);
+    ack(test::sequenceOf(rest[0]));
     EXPECT_TRUE(runAndWatch(20).empty());  // each registration goes once
 }
 
@@ -81,8 +81,8 @@ TEST_F(MonitorPanel, WatchesMadeBeforeRegistrationGoOnceTheStationIsRegistered) 
     StationClient *other = start(18);
     ASSERT_NE(other, nullptr);
     watch(200, 1, other);
-    for (const auto &[t, d] : runAndWatch(20)) EXPECT_EQ(d[4], kRegisterRequestType) << t;
-    feed(*other, test::registrationReply(18, 0x100));
+    for (const auto &[t, d] : runAndWatch(20)) EXPECT_EQ(test::typeOf(d), kRegisterRequestType) << t;
+    feed(*other, test::registrationReply({.station = 18}));
     const auto sent = runAndWatch(10);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].first, 10);
@@ -158,10 +158,10 @@ TEST_F(MonitorPanel, StatusReportsCountOnlyForWatchedExtensionsOfARegisteredStat
     report(501, 2);         // not watched
     report(-1, 2);          // no extension
     auto shortRecord = statusRecord(500, 2);
-    shortRecord[7] = 1;     // 8 bytes: no room for the extension
+    shortRecord[RecordHeader::kLength] = 1;  // 8 bytes: no room for the extension
     stationOnMonitorStatus(*c, shortRecord.data(), 8);
     auto otherType = statusRecord(500, 2);
-    otherType[4] = 196;
+    otherType[RecordHeader::kType] = kInfoValueType;
     stationOnMonitorStatus(*c, otherType.data(), otherType.size());
     EXPECT_TRUE(statuses().empty());
     EXPECT_EQ(c->monitorStatus[0], 0);
@@ -190,9 +190,9 @@ TEST_F(MonitorPanel, AnswerNeedsStatusTwoAndIntrudeStatusThreeWhileTheStationMay
     for (const auto &[d, type, extension] : {std::tuple{sent[0], kWatchAnswerType, 600},
                                              std::tuple{sent[1], kWatchIntrudeType, 601}}) {
         ASSERT_EQ(d.size(), 44u);
-        EXPECT_EQ(d[4], type);
-        EXPECT_EQ(readU16le(d.data() + 6), 0);
-        EXPECT_EQ(wordAt(d, 12), extension);
+        EXPECT_EQ(test::typeOf(d), type);
+        EXPECT_EQ(test::codeOf(d), 0);
+        EXPECT_EQ(test::payloadWord(d, 0), extension);
         for (size_t i = 16; i < 44; ++i) EXPECT_EQ(d[i], 0) << i;
     }
 

@@ -19,8 +19,8 @@ namespace {
 using test::Datagram;
 using test::Record;
 
-constexpr uint32_t kAllowed = 0x100;             // calls allowed
-constexpr uint32_t kHeldFlags = kAllowed | 0x1;  // the far end connected: retrieve allowed
+constexpr uint32_t kAllowed = kFlagCallAllowed;
+constexpr uint32_t kHeldFlags = kAllowed | kFlagConnected;  // the far end connected: retrieve allowed
 constexpr int32_t kParkedKey = 0x5001;
 
 // The server's side: registers station 17, answers keep-alives, and
@@ -32,33 +32,34 @@ struct CallServer {
     std::atomic<uint32_t> flags{kAllowed};
     std::atomic<bool> silent{false};  // a server that has gone away answers nothing
 
-    Datagram forHost(Record r) { return r.u32(0, host).bytes; }
+    Datagram forHost(Record r) { return r.to(host).bytes; }
     Datagram callEvent(uint8_t sub, uint8_t state, uint32_t newFlags) {
         callState = state;
         flags = newFlags;
-        return forHost(test::event(kCallEventType, 17, sub, state, 0, newFlags, 1));
+        return forHost(test::event({.sub = sub, .serverState = state, .flags = newFlags}));
     }
 
     std::vector<Datagram> answer(const Datagram &d) {
-        if (d.size() < 12 || silent) return {};
-        if (d[4] == kRegisterRequestType) {
-            return {forHost(Record(kRegistrationReplyType, 0, 17, 40).u32(12, test::kToken).u32(16, flags))};
+        if (d.size() < kHeaderOnlyLength || silent) return {};
+        if (d[RequestHeader::kType] == kRegisterRequestType) {
+            return {forHost(test::registrationReply({.flags = flags}))};
         }
-        if (d[4] == kKeepAliveType) {
-            return {forHost(Record(kStatusReplyType, callState, 17, 16).u32(12, flags))};
+        if (d[RequestHeader::kType] == kKeepAliveType) {
+            return {forHost(test::flagsRecord({.state = callState, .flags = flags}))};
         }
-        if (!(d[5] & kSequenceBit)) return {};
-        const Datagram ack = forHost(Record(kAcknowledgeType, d[5], 17, 12));
-        if (d[4] == kResumeType) return {ack, callEvent(8, 10, kAllowed)};
-        if (d[4] != kFeatureKeyType) return {ack};
-        switch (readU16le(d.data() + 6)) {
+        const uint8_t sequence = d[RequestHeader::kSequence];
+        if (!(sequence & kSequenceBit)) return {};
+        const Datagram ack = forHost(test::acknowledge(sequence));
+        if (d[RequestHeader::kType] == kResumeType) return {ack, callEvent(kCallEventAnswered, kStateTalking, kAllowed)};
+        if (d[RequestHeader::kType] != kFeatureKeyType) return {ack};
+        switch (readU16le(d.data() + RequestHeader::kCode)) {
         case kAnswerKey:
         case kRetrieveKey:
-            return {ack, callEvent(8, 10, kAllowed)};
+            return {ack, callEvent(kCallEventAnswered, kStateTalking, kAllowed)};
         case kHoldKey:
-            return {ack, callEvent(8, 10, kHeldFlags)};
+            return {ack, callEvent(kCallEventAnswered, kStateTalking, kHeldFlags)};
         case kClearKey:
-            return {ack, callEvent(1, 0, kAllowed)};
+            return {ack, callEvent(kCallEventIdle, kStateIdle, kAllowed)};
         default:
             return {ack};
         }
@@ -73,7 +74,7 @@ protected:
                                                     [this](const Datagram &d) { return script.answer(d); });
         ASSERT_TRUE(server->ready());
         ASSERT_TRUE(test::isolatedNetwork());
-        client = start(17);
+        client = start(test::kStation);
         ASSERT_NE(client, nullptr);
         script.host = stationEndpoint().endpoint.localAddress;
     }
@@ -105,9 +106,9 @@ protected:
         const auto received = exchange();
         ASSERT_EQ(received.size(), 1u);
         EXPECT_EQ(received[0].size(), 12u);
-        EXPECT_EQ(received[0][4], kFeatureKeyType);
-        EXPECT_EQ(received[0][5], sequence);
-        EXPECT_EQ(readU16le(received[0].data() + 6), code);
+        EXPECT_EQ(test::typeOf(received[0]), kFeatureKeyType);
+        EXPECT_EQ(test::sequenceOf(received[0]), sequence);
+        EXPECT_EQ(test::codeOf(received[0]), code);
     }
 
     CallServer script;
@@ -125,14 +126,14 @@ TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResu
     EXPECT_EQ(QAPI_Client_answer(client), 1);  // nothing rings yet
 
     // A call comes in.
-    server->push({script.callEvent(6, 6, kAllowed)});
+    server->push({script.callEvent(kCallEventAlerting, kStateAlerting, kAllowed)});
     exchange();
     EXPECT_EQ(now().isAlerting, 1);
     EXPECT_EQ(now().canAnswer, 1);
     EXPECT_EQ(QAPI_Client_hold(client), 1);
 
     press(QAPI_Client_answer, kAnswerKey, 0x81);
-    EXPECT_EQ(now().callState, 10);
+    EXPECT_EQ(now().callState, kStateTalking);
     EXPECT_EQ(now().canHold, 1);
     EXPECT_EQ(now().canRetrieve, 0);
 
@@ -145,7 +146,7 @@ TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResu
     EXPECT_EQ(now().canClear, 1);
 
     press(QAPI_Client_clear, kClearKey, 0x84);
-    EXPECT_EQ(now().callState, 0);
+    EXPECT_EQ(now().callState, kStateIdle);
     EXPECT_EQ(now().canNewcall, 1);
     EXPECT_EQ(now().canClear, 0);
 
@@ -154,7 +155,7 @@ TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResu
     std::vector<uint8_t> body(12);
     writeU32le(body.data(), kParkedKey);
     writeU32le(body.data() + 4, 0x17);
-    server->push({test::stationRecord(kBroadcast, kParkListType, 0, 0, body)});
+    server->push({test::stationRecord({.destination = kBroadcast, .type = kParkListType, .body = body})});
     exchange();
     ASSERT_EQ(parkLists.size(), 1u);
     const QapiLineList *list = parkLists[0];
@@ -165,10 +166,10 @@ TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResu
     const auto received = exchange();
     ASSERT_EQ(received.size(), 1u);
     ASSERT_EQ(received[0].size(), 44u);
-    EXPECT_EQ(received[0][4], kResumeType);
-    EXPECT_EQ(received[0][5], 0x85);
-    EXPECT_EQ(test::wordAt(received[0], 12), kParkedKey);
-    EXPECT_EQ(now().callState, 10);
+    EXPECT_EQ(test::typeOf(received[0]), kResumeType);
+    EXPECT_EQ(test::sequenceOf(received[0]), 0x85);
+    EXPECT_EQ(test::payloadWord(received[0], 0), kParkedKey);
+    EXPECT_EQ(now().callState, kStateTalking);
     EXPECT_EQ(client->queueHead, client->queueTail);  // every request acknowledged
 
     // Nothing is outstanding: the next seconds send keep-alives only, and
@@ -176,14 +177,14 @@ TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResu
     int keepAlives = 0;
     for (int t = 0; t < 40; ++t) {
         for (const Datagram &d : exchange()) {
-            EXPECT_EQ(d[4], kKeepAliveType);
+            EXPECT_EQ(test::typeOf(d), kKeepAliveType);
             ++keepAlives;
         }
         EXPECT_TRUE(posted.empty());
     }
     EXPECT_EQ(keepAlives, 2);
     EXPECT_EQ(client->snapshot.regState, QAPI_REG_REGISTERED);
-    EXPECT_EQ(client->snapshot.callState, 10);
+    EXPECT_EQ(client->snapshot.callState, kStateTalking);
 }
 
 // A server that comes back after the station failed has forgotten what the
@@ -196,8 +197,8 @@ TEST_F(OperationsPeer, AStationThatRecoversFromAFailureRegistersItsWatchesAgain)
     auto nextWatchList = [this]() {
         for (int t = 0; t < 1000; ++t) {
             for (const Datagram &d : exchange()) {
-                if (d.size() == 76 && d[4] == kMonitorListType) return std::vector<int32_t>{
-                    test::wordAt(d, 12), test::wordAt(d, 16), test::wordAt(d, 20)};
+                if (d.size() == 76 && test::typeOf(d) == kMonitorListType) return std::vector<int32_t>{
+                    test::payloadWord(d, 0), test::payloadWord(d, 1), test::payloadWord(d, 2)};
             }
         }
         return std::vector<int32_t>{};

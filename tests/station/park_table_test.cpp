@@ -29,7 +29,7 @@ std::vector<uint8_t> parkList(const std::vector<Parked> &entries) {
             for (int i = 0; i < 4; ++i) body.push_back(static_cast<uint8_t>(word >> (8 * i)));
         }
     }
-    return test::stationRecord(kBroadcast, kParkListType, 0, 0, body);
+    return test::stationRecord({.destination = kBroadcast, .type = kParkListType, .body = body});
 }
 
 class ParkTable : public test::RegisteredStationTest {
@@ -98,7 +98,7 @@ TEST_F(ParkTable, ARecordAnnouncingFortyEntriesFillsThirtyTwoAndAShortOneEmpties
 
     // Length 3: fewer words than one entry needs.
     std::vector<uint8_t> cut = parkList({{7, 7, 7}});
-    cut[7] = 3;
+    cut[RecordHeader::kLength] = 3;
     cut.resize(16);
     broadcast(cut);
     EXPECT_TRUE(allBytesFF(stationParkTables().current, sizeof stationParkTables().current));
@@ -116,11 +116,11 @@ TEST_F(ParkTable, ResumeQueuesTheKeyOfAListedCallOnly) {
     ASSERT_EQ(sent.size(), 1u);
     const Datagram &d = sent[0];
     ASSERT_EQ(d.size(), 44u);
-    EXPECT_EQ(d[4], kResumeType);
-    EXPECT_EQ(d[5], 0x81);
-    EXPECT_EQ(readU16le(d.data() + 6), 0);
-    EXPECT_EQ(static_cast<uint32_t>(wordAt(d, 8)), test::kToken);
-    EXPECT_EQ(wordAt(d, 12), 0x1234);
+    EXPECT_EQ(test::typeOf(d), kResumeType);
+    EXPECT_EQ(test::sequenceOf(d), 0x81);
+    EXPECT_EQ(test::codeOf(d), 0);
+    EXPECT_EQ(test::wordOf(d), test::kToken);
+    EXPECT_EQ(test::payloadWord(d, 0), 0x1234);
     for (size_t i = 16; i < 44; ++i) EXPECT_EQ(d[i], 0) << i;
 }
 
@@ -136,12 +136,8 @@ TEST_F(ParkTable, InitialisingTheLibraryEmptiesBothTables) {
 // park list, reaches the panel of every client and the park table once.
 TEST_F(ParkTable, TheTickHandsBroadcastsToEveryPanelAndTheParkListToTheTableOnce) {
     ASSERT_EQ(QAPI_Client_bdp_register(c, 321, 1), 0);
-    std::vector<uint8_t> datagram(12);
-    writeU32le(datagram.data(), kBroadcast);
-    datagram[4] = kExtensionStatusType;
-    datagram[6] = 2;
-    datagram[7] = 2;
-    writeU32le(datagram.data() + 8, 321);
+    std::vector<uint8_t> datagram = test::stationRecord(
+        {.destination = kBroadcast, .type = kExtensionStatusType, .extra = 2, .body = {0x41, 0x01, 0, 0}});  // 321
     const auto list = parkList({{0x77, 0x88, 0}});
     datagram.insert(datagram.end(), list.begin(), list.end());
     test::GroupSender(test::kStationPort).send(datagram);

@@ -9,13 +9,15 @@
 namespace qapi {
 namespace {
 
+constexpr uint32_t kEveryFlagButBlocked = 0x1FF;
+
 class Features : public test::StationTest {
 protected:
     void SetUp() override {
         StationTest::SetUp();
-        c = start(17);
+        c = start(test::kStation);
         ASSERT_NE(c, nullptr);
-        registerClient(*c, 0);
+        registerClient(*c, {.flags = 0});
     }
     // The permission bytes canNewcall to canPickup as a string of 0 and 1,
     // in snapshot order: newcall digits alerting answer clear hold retrieve
@@ -36,77 +38,77 @@ protected:
 
 TEST_F(Features, TalkingWithEveryFlagAllowsCallbackTransferAndRecordStop) {
     //                   ndaachrcsctRRmp
-    EXPECT_EQ(take(10, 0x1FF), "010010110010100");
-    EXPECT_EQ(take(10, 0x041), "010010100111000");  // conference, record start
-    EXPECT_EQ(take(10, 0x000), "010011001000000");  // hold and suspend without 0x1
-    EXPECT_EQ(take(10, 0x000, 0xFFFF), "010010000000000");  // no reference: no hold
-    EXPECT_EQ(take(10, 0x001, 0xFFFF), "010010100000000");
+    EXPECT_EQ(take(kStateTalking, kEveryFlagButBlocked), "010010110010100");
+    EXPECT_EQ(take(kStateTalking, kFlagConnected | kFlagRecordStart), "010010100111000");
+    EXPECT_EQ(take(kStateTalking, 0), "010011001000000");  // hold and suspend when not connected
+    EXPECT_EQ(take(kStateTalking, 0, kNoEventRef), "010010000000000");  // no reference: no hold
+    EXPECT_EQ(take(kStateTalking, kFlagConnected, kNoEventRef), "010010100000000");
 }
 
 TEST_F(Features, BlockedFlagClearsEveryOtherBit) {
-    EXPECT_EQ(take(3, 0x301), "010010000000000");
-    EXPECT_EQ(c->callFlags, 0x200u);
-    EXPECT_EQ(take(0, 0x300), "000000000000000");
+    EXPECT_EQ(take(kStateRouting, kFlagBlocked | kFlagCallAllowed | kFlagConnected), "010010000000000");
+    EXPECT_EQ(c->callFlags, kFlagBlocked);
+    EXPECT_EQ(take(kStateIdle, kFlagBlocked | kFlagCallAllowed), "000000000000000");
 }
 
 TEST_F(Features, AnswerNeedsTheCallFlagAndOnlyStateSixRings) {
-    EXPECT_EQ(take(6, 0x100), "001100000000000");
-    EXPECT_EQ(take(6, 0x001), "001000100000000");
-    EXPECT_EQ(take(7, 0x100), "000110000000000");
-    EXPECT_EQ(take(25, 0x100), "000110000000000");
-    EXPECT_EQ(take(0, 0x100), "100000000000000");
-    EXPECT_EQ(take(99, 0x1FF), "000010100000000");  // any other state: clear and retrieve
+    EXPECT_EQ(take(kStateAlerting, kFlagCallAllowed), "001100000000000");
+    EXPECT_EQ(take(kStateAlerting, kFlagConnected), "001000100000000");
+    EXPECT_EQ(take(kStateActive, kFlagCallAllowed), "000110000000000");
+    EXPECT_EQ(take(kStateCamped, kFlagCallAllowed), "000110000000000");
+    EXPECT_EQ(take(kStateIdle, kFlagCallAllowed), "100000000000000");
+    EXPECT_EQ(take(99, kEveryFlagButBlocked), "000010100000000");  // any other state: clear and retrieve
 }
 
 TEST_F(Features, PickupAndMailboxNeedAnEmptyDialedTextWhichANewDialingClears) {
     std::strcpy(c->dialedText, "12");
-    EXPECT_EQ(take(2, 0x20), "010010000000011");  // entered from 0: the text was cleared
+    EXPECT_EQ(take(kStatePickup, kFlagMailbox), "010010000000011");  // entered from 0: the text was cleared
     std::strcpy(c->dialedText, "1");
-    EXPECT_EQ(take(2, 0x20), "010010000000000");
-    EXPECT_EQ(take(4, 0x01), "010010100010000");
+    EXPECT_EQ(take(kStatePickup, kFlagMailbox), "010010000000000");
+    EXPECT_EQ(take(kStateRingback, kFlagConnected), "010010100010000");
 }
 
 TEST_F(Features, ClearedStateTransfersOnlyOnWordSeventeenAndClearsTheIndicators) {
     c->snapshot.indicator1 = c->snapshot.indicator2 = c->snapshot.indicator3 = 1;
-    EXPECT_EQ(take(12, 0x11, 5, 0x0011), "000010100010000");
+    EXPECT_EQ(take(kStateCleared, kFlagConnected | kFlagTransferable, 5, kTransferableEventWord), "000010100010000");
     EXPECT_EQ(c->snapshot.indicator1 + c->snapshot.indicator2 + c->snapshot.indicator3, 0);
-    EXPECT_EQ(take(12, 0x11, 5, 0x0111), "000010100000000");
+    EXPECT_EQ(take(kStateCleared, kFlagConnected | kFlagTransferable, 5, 0x0111), "000010100000000");
 }
 
 TEST_F(Features, ReturningToIdleEndsTheCallAndAChangedStateClearsTheEventValue) {
-    take(10, 0);
+    take(kStateTalking, 0);
     c->snapshot.eventValue = 7;
     std::memset(c->pendingDial, 3, 4);
     std::strcpy(c->dialedText, "123");
     c->dialTimer = 4;
-    take(10, 0);
+    take(kStateTalking, 0);
     EXPECT_EQ(c->snapshot.eventValue, 7);  // same state
     EXPECT_STREQ(c->dialedText, "123");
-    take(0, 0);
+    take(kStateIdle, 0);
     EXPECT_EQ(c->snapshot.eventValue, 0);
-    EXPECT_EQ(c->pendingDial[0], 0xFF);
+    EXPECT_EQ(c->pendingDial[0], kNoDialCode);
     EXPECT_EQ(c->dialedText[0], '\0');
     EXPECT_EQ(c->dialTimer, 0);
 }
 
 TEST_F(Features, ASnapshotIsPostedOnlyWhenTheVisibleStatusChanged) {
-    take(6, 0x100);
-    take(6, 0x100);
+    take(kStateAlerting, kFlagCallAllowed);
+    take(kStateAlerting, kFlagCallAllowed);
     auto posted = notes(QAPI_NOTIFY_SNAPSHOT);
     ASSERT_EQ(posted.size(), 1u);
     const QapiStatusSnapshot &s = snapshotOf(posted[0]);
-    EXPECT_EQ(s.callState, 6);
+    EXPECT_EQ(s.callState, kStateAlerting);
     EXPECT_EQ(s.isAlerting, 1);
     EXPECT_EQ(s.canAnswer, 1);
-    EXPECT_EQ(s.stationId, 17);
+    EXPECT_EQ(s.stationId, test::kStation);
     c->snapshot.stationId = 99;  // outside the compared part
-    take(6, 0x100);
+    take(kStateAlerting, kFlagCallAllowed);
     EXPECT_TRUE(notes(QAPI_NOTIFY_SNAPSHOT).empty());
     // Without a target nothing is posted, yet the copy is refreshed.
     c->target = NotifyTarget{0, 0};
-    take(10, 0);
+    take(kStateTalking, 0);
     c->target = NotifyTarget{window, 0};
-    take(10, 0);
+    take(kStateTalking, 0);
     EXPECT_TRUE(notes(QAPI_NOTIFY_SNAPSHOT).empty());
 }
 

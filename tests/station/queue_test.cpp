@@ -17,18 +17,18 @@ class RequestQueue : public test::StationTest {
 protected:
     void SetUp() override {
         StationTest::SetUp();
-        client = start(17);
+        client = start(test::kStation);
         ASSERT_NE(client, nullptr);
         registerClient(*client);
         tap = std::make_unique<test::StationTap>();
     }
-    void ack(uint8_t sequence, int32_t station = 17) {
-        feed(*client, test::Record(kAcknowledgeType, sequence, station, 12));
+    void ack(uint8_t sequence, int32_t station = test::kStation) {
+        feed(*client, test::acknowledge(sequence, station));
     }
     // The sequence bytes of what was sent since the last look.
     std::vector<int> sentSequences() {
         std::vector<int> out;
-        for (const Datagram &d : tap->take()) out.push_back(d.size() > 5 ? d[5] : -1);
+        for (const Datagram &d : tap->take()) out.push_back(d.size() > 5 ? test::sequenceOf(d) : -1);
         return out;
     }
     StationClient *client = nullptr;
@@ -37,25 +37,25 @@ protected:
 
 TEST_F(RequestQueue, TheFirstRequestAfterRegistrationIsSlotOneAndTheSixtyFourthWrapsToZero) {
     for (int i = 1; i <= 64; ++i) {
-        ASSERT_TRUE(stationSendFeatureKey(*client, 0xA7));
+        ASSERT_TRUE(stationSendFeatureKey(*client, kAnswerKey));
         const auto sent = tap->take();
         ASSERT_EQ(sent.size(), 1u);
         const Datagram &d = sent[0];
         ASSERT_EQ(d.size(), 12u);  // a feature key is header only
         EXPECT_EQ(readU32le(d.data()), 0u);
-        EXPECT_EQ(d[4], kFeatureKeyType);
-        EXPECT_EQ(d[5], (i & 63) | 0x80) << i;
-        EXPECT_EQ(readU16le(d.data() + 6), 0xA7);
-        EXPECT_EQ(readU32le(d.data() + 8), test::kToken);
-        ack(d[5]);
+        EXPECT_EQ(test::typeOf(d), kFeatureKeyType);
+        EXPECT_EQ(test::sequenceOf(d), (i & 63) | 0x80) << i;
+        EXPECT_EQ(test::codeOf(d), kAnswerKey);
+        EXPECT_EQ(test::wordOf(d), test::kToken);
+        ack(test::sequenceOf(d));
     }
     EXPECT_EQ(client->queueHead, client->queueTail);
 }
 
 TEST_F(RequestQueue, OneRequestIsOutstandingAndOnlyItsAcknowledgementSendsTheNext) {
-    stationSendFeatureKey(*client, 161);
-    stationSendFeatureKey(*client, 171);
-    stationSendFeatureKey(*client, 162);
+    stationSendFeatureKey(*client, kHoldKey);
+    stationSendFeatureKey(*client, kSuspendKey);
+    stationSendFeatureKey(*client, kConferenceKey);
     EXPECT_EQ(sentSequences(), (std::vector<int>{0x81}));
     ack(0x82);        // names the request after the outstanding one
     ack(0x81, 18);    // another station
@@ -64,9 +64,7 @@ TEST_F(RequestQueue, OneRequestIsOutstandingAndOnlyItsAcknowledgementSendsTheNex
     EXPECT_EQ(sentSequences(), (std::vector<int>{0x82}));
     ack(0x81);        // late duplicate
     EXPECT_TRUE(sentSequences().empty());
-    test::Record cut(kAcknowledgeType, 0x82, 17, 12);
-    cut.bytes.resize(8);  // too short to name a station
-    feed(*client, cut);
+    feed(*client, test::acknowledge(0x82).cut(8));  // too short to name a station
     EXPECT_TRUE(sentSequences().empty());
     ack(0x82);
     EXPECT_EQ(sentSequences(), (std::vector<int>{0x83}));
@@ -98,18 +96,18 @@ TEST_F(RequestQueue, TheWireLengthFollowsTheCodeAndType) {
     EXPECT_EQ(sent[1].size(), 76u);
     EXPECT_EQ(readU32le(sent[1].data() + 72), 0x01020304u);
     EXPECT_EQ(sent[2].size(), 12u);
-    EXPECT_EQ(readU16le(sent[2].data() + 6), 43);
+    EXPECT_EQ(test::codeOf(sent[2]), 43);
 }
 
 TEST_F(RequestQueue, RetransmitsEveryTwentyTicksAndAKeepAliveTickDelaysItByOne) {
-    stationSendFeatureKey(*client, 167);
+    stationSendFeatureKey(*client, kAnswerKey);
     tap->take();
     std::vector<int> resent;
     for (int t = 1; t <= 81; ++t) {
         test::runTicks(1);
         for (const Datagram &d : tap->take()) {
-            if (d[4] == kFeatureKeyType) {
-                EXPECT_EQ(d[5], 0x81);
+            if (test::typeOf(d) == kFeatureKeyType) {
+                EXPECT_EQ(test::sequenceOf(d), 0x81);
                 resent.push_back(t);
             }
         }
@@ -125,8 +123,8 @@ TEST_F(RequestQueue, WhenSixtyThreeRequestsWaitTheNextIsRefusedAndNoneIsLost) {
     std::vector<Datagram> sent = tap->take();
     for (int i = 0; i < 63; ++i) {
         ASSERT_EQ(sent.size(), 1u) << i;
-        EXPECT_EQ(readU16le(sent[0].data() + 6), i + 1);
-        ack(sent[0][5]);
+        EXPECT_EQ(test::codeOf(sent[0]), i + 1);
+        ack(test::sequenceOf(sent[0]));
         sent = tap->take();
     }
     EXPECT_TRUE(sent.empty());
@@ -137,16 +135,16 @@ TEST_F(RequestQueue, IsFrozenUntilRegisteredAndEmptiedByTheRegistrationReply) {
     StationClient *other = start(18);
     ASSERT_NE(other, nullptr);
     tap->take();
-    stationSendFeatureKey(*other, 160);  // idle queue: sent once
-    stationSendFeatureKey(*other, 161);
+    stationSendFeatureKey(*other, kClearKey);  // idle queue: sent once
+    stationSendFeatureKey(*other, kHoldKey);
     ASSERT_EQ(tap->take().size(), 1u);
-    feed(*other, test::Record(kAcknowledgeType, 0x81, 18, 12));  // not taken while registering
+    feed(*other, test::acknowledge(0x81, 18));  // not taken while registering
     EXPECT_EQ(other->queueTail, 0);
     test::runTicks(59);  // registration on tick 1 only; no retransmission
     const auto sent = tap->take();
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0][4], kRegisterRequestType);
-    feed(*other, test::registrationReply(18, 0));
+    EXPECT_EQ(test::typeOf(sent[0]), kRegisterRequestType);
+    feed(*other, test::registrationReply({.station = 18, .flags = 0}));
     EXPECT_EQ(other->queueHead, 0);
     EXPECT_EQ(other->queueTail, 0);
     EXPECT_EQ(other->retransmitTimer, 0);

@@ -16,9 +16,8 @@ namespace {
 using test::Datagram;
 using test::Record;
 
-constexpr uint32_t kIdleFlags = 0x100;
-constexpr uint32_t kTalkingFlags = 0x141;  // connected, record start, calls allowed
-constexpr uint16_t kAnswerKey = 167;
+constexpr uint32_t kIdleFlags = kFlagCallAllowed;
+constexpr uint32_t kTalkingFlags = kFlagConnected | kFlagRecordStart | kFlagCallAllowed;
 
 // The server's side: answers registrations and keep-alives, acknowledges a
 // queued request the third time it arrives, and an answer key at once,
@@ -29,24 +28,25 @@ struct ScriptedServer {
     std::atomic<uint32_t> flags{kIdleFlags};
     std::map<uint8_t, int> arrivals;  // per sequence byte; server thread only
 
-    Record forHost(Record r) { return r.u32(0, host); }
+    Record forHost(Record r) { return r.to(host); }
 
     std::vector<Datagram> answer(const Datagram &d) {
-        if (d.size() < 12) return {};
-        if (d[4] == kRegisterRequestType && readI32le(d.data() + 8) == 17) {
-            return {forHost(Record(kRegistrationReplyType, callState, 17, 40).u32(12, test::kToken).u32(16, flags)).bytes};
+        if (d.size() < kHeaderOnlyLength) return {};
+        if (test::typeOf(d) == kRegisterRequestType && static_cast<int32_t>(test::wordOf(d)) == test::kStation) {
+            return {forHost(test::registrationReply({.state = callState, .flags = flags})).bytes};
         }
-        if (d[4] == kKeepAliveType && readU32le(d.data() + 8) == test::kToken) {
-            return {forHost(Record(kStatusReplyType, callState, 17, 16).u32(12, flags)).bytes};
+        if (test::typeOf(d) == kKeepAliveType && test::wordOf(d) == test::kToken) {
+            return {forHost(test::flagsRecord({.state = callState, .flags = flags})).bytes};
         }
-        if (!(d[5] & kSequenceBit)) return {};
-        const Datagram ack = forHost(Record(kAcknowledgeType, d[5], 17, 12)).bytes;
-        if (readU16le(d.data() + 6) == kAnswerKey) {
-            callState = 10;
+        if (!(test::sequenceOf(d) & kSequenceBit)) return {};
+        const Datagram ack = forHost(test::acknowledge(test::sequenceOf(d))).bytes;
+        if (test::codeOf(d) == kAnswerKey) {
+            callState = kStateTalking;
             flags = kTalkingFlags;
-            return {ack, forHost(test::event(kCallEventType, 17, 8, 10, 0, kTalkingFlags, 1)).bytes};
+            return {ack, forHost(test::event({.sub = kCallEventAnswered, .serverState = kStateTalking,
+                                              .flags = kTalkingFlags})).bytes};
         }
-        return ++arrivals[d[5]] == 3 ? std::vector<Datagram>{ack} : std::vector<Datagram>{};
+        return ++arrivals[test::sequenceOf(d)] == 3 ? std::vector<Datagram>{ack} : std::vector<Datagram>{};
     }
 };
 
@@ -68,7 +68,7 @@ protected:
     std::vector<int> ticksOf(uint8_t type, int code = -1) const {
         std::vector<int> out;
         for (const auto &[t, d] : wire) {
-            if (d[4] == type && (code < 0 || readU16le(d.data() + 6) == code)) out.push_back(t);
+            if (test::typeOf(d) == type && (code < 0 || test::codeOf(d) == code)) out.push_back(t);
         }
         return out;
     }
@@ -89,7 +89,7 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
                                                 [this](const Datagram &d) { return script.answer(d); });
     ASSERT_TRUE(server->ready());
     ASSERT_TRUE(test::isolatedNetwork());
-    StationClient *c = start(17);
+    StationClient *c = start(test::kStation);
     ASSERT_NE(c, nullptr);
     script.host = stationEndpoint().endpoint.localAddress;
 
@@ -107,23 +107,24 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
     EXPECT_EQ(c->retryCount, 0);
 
     // A queued request goes at once and every 20 ticks until acknowledged.
-    ASSERT_TRUE(stationSendFeatureKey(*c, 160));
+    ASSERT_TRUE(stationSendFeatureKey(*c, kClearKey));
     settle();
     runUntil(130);
-    EXPECT_EQ(ticksOf(kFeatureKeyType, 160), (std::vector<int>{62, 82, 102}));
+    EXPECT_EQ(ticksOf(kFeatureKeyType, kClearKey), (std::vector<int>{62, 82, 102}));
     EXPECT_EQ(wire[2].second.size(), 12u);
-    EXPECT_EQ(wire[2].second[5], 0x81);
+    EXPECT_EQ(test::sequenceOf(wire[2].second), 0x81);
     EXPECT_EQ(c->queueHead, c->queueTail);
     EXPECT_EQ(ticksOf(kKeepAliveType), (std::vector<int>{61, 121}));
     EXPECT_TRUE(snapshots().empty());
 
     // An incoming call reaches the application as a ringing snapshot.
-    script.callState = 6;
-    server->push({script.forHost(test::event(kCallEventType, 17, 6, 6, 0, kIdleFlags, 1)).bytes});
+    script.callState = kStateAlerting;
+    server->push({script.forHost(test::event({.sub = kCallEventAlerting, .serverState = kStateAlerting,
+                                              .flags = kIdleFlags})).bytes});
     tick();
     posted = snapshots();
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].callState, 6);
+    EXPECT_EQ(posted[0].callState, kStateAlerting);
     EXPECT_EQ(posted[0].isAlerting, 1);
     EXPECT_EQ(posted[0].canAnswer, 1);
     EXPECT_EQ(posted[0].canClear, 0);
@@ -134,7 +135,7 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
     tick();
     posted = snapshots();
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].callState, 10);
+    EXPECT_EQ(posted[0].callState, kStateTalking);
     EXPECT_EQ(posted[0].isAlerting, 0);
     EXPECT_EQ(posted[0].canConference, 1);
     EXPECT_EQ(posted[0].canTransfer, 1);

@@ -5,11 +5,11 @@
 
 namespace qapi::test {
 
-Record::Record(uint8_t type, uint8_t sub, int32_t station, size_t size) : bytes(size, 0) {
-    bytes[4] = type;
-    bytes[5] = sub;
-    bytes[7] = static_cast<uint8_t>((size - 4) / 4);
-    u32(8, static_cast<uint32_t>(station));
+Record::Record(const Header &h) : bytes(h.size, 0) {
+    bytes[RecordHeader::kType] = h.type;
+    bytes[RecordHeader::kSub] = h.sub;
+    bytes[RecordHeader::kLength] = static_cast<uint8_t>((h.size - 4) / 4);
+    u32(RecordHeader::kStation, static_cast<uint32_t>(h.station));
 }
 
 Record &Record::u8(size_t at, uint8_t v) {
@@ -27,13 +27,40 @@ Record &Record::u32(size_t at, uint32_t v) {
     return u16(at + 2, static_cast<uint16_t>(v >> 16));
 }
 
-Record registrationReply(int32_t station, uint32_t flags, uint8_t state) {
-    return Record(kRegistrationReplyType, state, station, 40).u32(12, kToken).u32(16, flags);
+Record &Record::cut(size_t n) {
+    bytes.resize(n);
+    return *this;
 }
 
-Record event(uint8_t type, int32_t station, uint8_t sub, uint8_t serverState, uint16_t word,
-             uint32_t flags, uint16_t ref) {
-    return Record(type, sub, station).u16(12, word).u8(16, serverState).u16(18, ref).u32(20, flags);
+Record registrationReply(const Registration &r) {
+    return Record({.type = kRegistrationReplyType, .sub = r.state, .station = r.station, .size = RegistrationReply::kSize})
+        .u32(RegistrationReply::kToken, r.token)
+        .u32(RegistrationReply::kFlags, r.flags);
+}
+
+Record event(const Event &e) {
+    return Record({.type = e.type, .sub = e.sub, .station = e.station, .size = EventRecord::kSize})
+        .u16(EventRecord::kWord, e.word)
+        .u8(EventRecord::kServerState, e.serverState)
+        .u16(EventRecord::kRef, e.ref)
+        .u32(EventRecord::kFlags, e.flags);
+}
+
+Record flagsRecord(const Flags &f) {
+    return Record({.type = f.type, .sub = f.state, .station = f.station, .size = FlagsRecord::kSize})
+        .u32(FlagsRecord::kFlags, f.flags);
+}
+
+Record callEntry(const CallReport &c) {
+    const size_t size = c.withIds ? CallEntryRecord::kSize : CallEntryRecord::kShortSize;
+    Record r({.type = kCallEntryType, .sub = c.state, .station = c.station, .size = size});
+    r.u16(CallEntryRecord::kNumber, c.number);
+    if (c.withIds) r.u32(CallEntryRecord::kFirstId, c.firstId).u32(CallEntryRecord::kSecondId, c.secondId);
+    return r;
+}
+
+Record acknowledge(uint8_t sequence, int32_t station) {
+    return Record({.type = kAcknowledgeType, .sub = sequence, .station = station});
 }
 
 void StationTest::SetUp() {
@@ -60,8 +87,9 @@ void StationTest::feed(StationClient &client, const Record &record) {
     stationHandleRecord(client, record.bytes.data(), record.bytes.size());
 }
 
-void StationTest::registerClient(StationClient &client, uint32_t flags, uint8_t state) {
-    feed(client, registrationReply(client.snapshot.stationId, flags, state));
+void StationTest::registerClient(StationClient &client, Registration reply) {
+    reply.station = client.snapshot.stationId;
+    feed(client, registrationReply(reply));
     ASSERT_EQ(client.snapshot.regState, QAPI_REG_REGISTERED);
     drainMessages();
 }
@@ -76,14 +104,14 @@ std::vector<QMessage> StationTest::notes(QapiNotifyCode code) {
 
 void RegisteredStationTest::SetUp() {
     StationTest::SetUp();
-    c = start(17);
+    c = start(kStation);
     ASSERT_NE(c, nullptr);
     registerClient(*c);
     tap = std::make_unique<StationTap>();
 }
 
 void RegisteredStationTest::ack(uint8_t sequence) {
-    feed(*c, Record(kAcknowledgeType, sequence, 17, 12));
+    feed(*c, acknowledge(sequence));
 }
 
 std::vector<Datagram> RegisteredStationTest::drainQueue() {
@@ -96,7 +124,7 @@ std::vector<Datagram> RegisteredStationTest::drainQueue() {
 }
 
 void RegisteredStationTest::fillQueue(int waiting) {
-    for (int i = 0; i < waiting; ++i) ASSERT_TRUE(stationSendFeatureKey(*c, 1));
+    for (int i = 0; i < waiting; ++i) ASSERT_TRUE(stationSendFeatureKey(*c, kClearKey));
     tap->take();
 }
 
@@ -121,6 +149,29 @@ std::vector<std::string> linesOf(intptr_t lineList) {
 int32_t wordAt(const Datagram &d, size_t at) {
     EXPECT_LE(at + 4, d.size());
     return at + 4 <= d.size() ? readI32le(d.data() + at) : 0;
+}
+
+namespace {
+
+uint8_t byteAt(const Datagram &d, size_t at) {
+    EXPECT_LT(at, d.size());
+    return at < d.size() ? d[at] : 0;
+}
+
+}  // namespace
+
+uint8_t typeOf(const Datagram &request) { return byteAt(request, RequestHeader::kType); }
+uint8_t sequenceOf(const Datagram &request) { return byteAt(request, RequestHeader::kSequence); }
+
+uint16_t codeOf(const Datagram &request) {
+    return static_cast<uint16_t>(byteAt(request, RequestHeader::kCode) |
+                                 byteAt(request, RequestHeader::kCode + 1) << 8);
+}
+
+uint32_t wordOf(const Datagram &request) { return static_cast<uint32_t>(wordAt(request, RequestHeader::kWord)); }
+
+int32_t payloadWord(const Datagram &request, size_t index) {
+    return wordAt(request, RequestHeader::kPayload + sizeof(int32_t) * index);
 }
 
 }  // namespace qapi::test

@@ -25,8 +25,8 @@ protected:
                 EXPECT_EQ(d.size(), 12u);
                 if (d.size() != 12) continue;
                 EXPECT_EQ(readU32le(d.data()), 0u);
-                EXPECT_EQ(d[4], type);
-                EXPECT_EQ(readU32le(d.data() + 8), word);
+                EXPECT_EQ(test::typeOf(d), type);
+                EXPECT_EQ(test::wordOf(d), word);
                 at.push_back(t);
             }
         }
@@ -40,23 +40,23 @@ protected:
 };
 
 TEST_F(StationSupervision, RegistersOnTicks1_61_121_FailsOn181AndTriesAgain452TicksLater) {
-    StationClient *c = start(17);
+    StationClient *c = start(test::kStation);
     ASSERT_NE(c, nullptr);
     test::StationTap tap;
-    EXPECT_EQ(run(tap, 180, 1, 17), (std::vector<int>{1, 61, 121}));
+    EXPECT_EQ(run(tap, 180, kRegisterRequestType, test::kStation), (std::vector<int>{1, 61, 121}));
     EXPECT_TRUE(snapshots().empty());
 
-    EXPECT_TRUE(run(tap, 1, 1, 17).empty());  // tick 181: failure instead of a request
+    EXPECT_TRUE(run(tap, 1, kRegisterRequestType, test::kStation).empty());  // tick 181: failure instead of a request
     const auto failed = snapshots();
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].regState, QAPI_REG_FAILED);
     EXPECT_STREQ(failed[0].statusText, "Quentara is not responding");
 
     // Back to registering after the pause, silently and with the text kept.
-    EXPECT_TRUE(run(tap, 451, 1, 17).empty());
+    EXPECT_TRUE(run(tap, 451, kRegisterRequestType, test::kStation).empty());
     EXPECT_EQ(c->snapshot.regState, QAPI_REG_REGISTERING);
     EXPECT_STREQ(c->snapshot.statusText, "Quentara is not responding");
-    EXPECT_EQ(run(tap, 1, 1, 17), (std::vector<int>{1}));  // tick 633
+    EXPECT_EQ(run(tap, 1, kRegisterRequestType, test::kStation), (std::vector<int>{1}));  // tick 633
     EXPECT_TRUE(snapshots().empty());
 }
 
@@ -64,17 +64,17 @@ TEST_F(StationSupervision, HeartbeatComesEveryTenTicksInEveryState) {
     StationClient *c = start(-1);
     ASSERT_NE(c, nullptr);
     test::StationTap tap;
-    EXPECT_EQ(run(tap, 1, 1, 0xFFFFFFFF), (std::vector<int>{1}));  // a client at -1 asks as -1
+    EXPECT_EQ(run(tap, 1, kRegisterRequestType, static_cast<uint32_t>(kAnyStation)), (std::vector<int>{1}));  // a client at -1 asks as -1
     test::runTicks(199);  // fails on tick 181
     EXPECT_EQ(c->snapshot.regState, QAPI_REG_FAILED);
     EXPECT_EQ(notes(QAPI_NOTIFY_HEARTBEAT).size(), 20u);
-    feed(*c, test::registrationReply(-1, 0));  // not taken while failed
+    feed(*c, test::registrationReply({.station = kAnyStation, .flags = 0}));  // not taken while failed
     test::runTicks(10);
     EXPECT_EQ(notes(QAPI_NOTIFY_HEARTBEAT).size(), 1u);
 }
 
 TEST_F(StationSupervision, IdleKeepAlivesEverySixtyTicksAndFailureAfterTwoHundredForty) {
-    StationClient *c = start(17);
+    StationClient *c = start(test::kStation);
     ASSERT_NE(c, nullptr);
     registerClient(*c);
     test::StationTap tap;
@@ -86,38 +86,38 @@ TEST_F(StationSupervision, IdleKeepAlivesEverySixtyTicksAndFailureAfterTwoHundre
 }
 
 TEST_F(StationSupervision, InACallKeepAlivesComeEveryFifteenTicksAndAStatusReplyKeepsTheStation) {
-    StationClient *c = start(17);
+    StationClient *c = start(test::kStation);
     ASSERT_NE(c, nullptr);
-    registerClient(*c, 0x100, 10);
+    registerClient(*c, {.state = kStateTalking});
     test::StationTap tap;
     EXPECT_EQ(run(tap, 30, kKeepAliveType, test::kToken), (std::vector<int>{15, 30}));
-    feed(*c, test::Record(kStatusReplyType, 10, 17, 16).u32(12, 0x100));
+    feed(*c, test::flagsRecord({.state = kStateTalking, .flags = kFlagCallAllowed}));
     EXPECT_EQ(c->retryCount, 0);
     EXPECT_EQ(run(tap, 60, kKeepAliveType, test::kToken), (std::vector<int>{15, 30, 45}));
     EXPECT_EQ(c->snapshot.regState, QAPI_REG_FAILED);  // failed on the 60th
 }
 
 TEST_F(StationSupervision, SnapshotsPostponeTheKeepAliveButDoNotCountAsAnswers) {
-    StationClient *c = start(17);
+    StationClient *c = start(test::kStation);
     ASSERT_NE(c, nullptr);
     registerClient(*c);
     test::StationTap tap;
     EXPECT_EQ(run(tap, 60, kKeepAliveType, test::kToken), (std::vector<int>{60}));
     EXPECT_TRUE(run(tap, 50, kKeepAliveType, test::kToken).empty());
-    feed(*c, test::Record(kInfoValueType, 3, 17, 12));  // posts a snapshot
+    feed(*c, test::Record({.type = kInfoValueType, .sub = 3}));  // posts a snapshot
     EXPECT_EQ(run(tap, 60, kKeepAliveType, test::kToken), (std::vector<int>{60}));
     EXPECT_EQ(c->retryCount, 2);
 }
 
 TEST_F(StationSupervision, RecoveringFromAFailureIsAlwaysPosted) {
-    StationClient *c = start(17);
+    StationClient *c = start(test::kStation);
     ASSERT_NE(c, nullptr);
-    feed(*c, test::registrationReply(17, 0x100));
+    feed(*c, test::registrationReply());
     ASSERT_EQ(snapshots().size(), 1u);  // canNewcall came up
     test::runTicks(240);
     ASSERT_EQ(snapshots().size(), 1u);  // the failure
     test::runTicks(452);
-    feed(*c, test::registrationReply(17, 0x100));
+    feed(*c, test::registrationReply());
     EXPECT_EQ(c->snapshot.regState, QAPI_REG_REGISTERED);
     EXPECT_EQ(c->snapshot.statusText, nullptr);
     // The visible status equals the one posted before the failure, but the
@@ -127,7 +127,7 @@ TEST_F(StationSupervision, RecoveringFromAFailureIsAlwaysPosted) {
     EXPECT_EQ(recovered[0].regState, QAPI_REG_REGISTERED);
     EXPECT_EQ(recovered[0].statusText, nullptr);
     EXPECT_EQ(recovered[0].canNewcall, 1);
-    feed(*c, test::Record(kStatusReplyType, 0, 17, 16).u32(12, 0x100));
+    feed(*c, test::flagsRecord({.flags = kFlagCallAllowed}));
     EXPECT_TRUE(snapshots().empty());  // nothing changed since
 }
 

@@ -77,16 +77,16 @@ void GroupSender::send(const std::vector<uint8_t> &bytes) const {
               static_cast<ssize_t>(bytes.size()));
 }
 
-std::vector<uint8_t> stationRecord(uint32_t destination, uint8_t type, uint8_t sub, uint8_t extra,
-                                   std::vector<uint8_t> body) {
+std::vector<uint8_t> stationRecord(StationRecordFields f) {
+    std::vector<uint8_t> &body = f.body;
     while (body.size() % 4) body.push_back(0);
     std::vector<uint8_t> r;
-    for (int i = 0; i < 4; ++i) r.push_back(static_cast<uint8_t>(destination >> (8 * i)));
-    r.push_back(type);
-    r.push_back(sub);
-    r.push_back(extra);
+    for (int i = 0; i < 4; ++i) r.push_back(static_cast<uint8_t>(f.destination >> (8 * i)));
+    r.push_back(f.type);
+    r.push_back(f.sub);
+    r.push_back(f.extra);
     r.push_back(static_cast<uint8_t>(1 + body.size() / 4));
-    for (uint8_t b : body) r.push_back(b);
+    r.insert(r.end(), body.begin(), body.end());
     return r;
 }
 

@@ -43,10 +43,16 @@ struct GroupSender {
     void send(const std::vector<uint8_t> &bytes) const;
 };
 
-// A station record: destination, type, sub, extra, L, then `body` padded to
-// whole words (L follows from the body's length unless forced).
-std::vector<uint8_t> stationRecord(uint32_t destination, uint8_t type, uint8_t sub, uint8_t extra,
-                                   std::vector<uint8_t> body);
+// A station record as the server frames it: the header, then the body
+// padded to whole words; the length byte follows from the body.
+struct StationRecordFields {
+    uint32_t destination = 0;
+    uint8_t type = 0;
+    uint8_t sub = 0;
+    uint8_t extra = 0;
+    std::vector<uint8_t> body = {};
+};
+std::vector<uint8_t> stationRecord(StationRecordFields fields);
 
 // The manual clock, on for the whole test.
 class ManualClockTest : public ::testing::Test {

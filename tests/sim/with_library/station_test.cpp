@@ -15,7 +15,7 @@ class SimSwitchboardDrivesTheLibrary : public test::StationTest {
 protected:
     void SetUp() override {
         StationTest::SetUp();
-        client = start(17);
+        client = start(test::kStation);
         ASSERT_NE(client, nullptr);
         tap = std::make_unique<test::StationTap>();
     }
@@ -39,10 +39,10 @@ protected:
         exchange();
         EXPECT_EQ(client->queueHead, client->queueTail) << "the switchboard acknowledged feature code " << code;
     }
-    // Queues a digits request (type 25) as the digit-dial timer does.
+    // Queues a digits request as the digit-dial timer does.
     void dial(const char *digits) {
         StationRequest r{};
-        r.type = 25;
+        r.type = kDialDigitsType;
         packDialCodes(digits, r.payload);
         ASSERT_TRUE(stationEnqueueRequest(*client, r));
         exchange();
@@ -65,54 +65,54 @@ TEST_F(SimSwitchboardDrivesTheLibrary, RegistersAndStaysRegisteredThroughKeepAli
 
 TEST_F(SimSwitchboardDrivesTheLibrary, AnIncomingCallIsAnsweredHeldRetrievedAndCleared) {
     tick();
-    deliver(board.ring(17, "4711"));
+    deliver(board.ring(test::kStation, "4711"));
     EXPECT_EQ(now().isAlerting, 1);
     EXPECT_EQ(now().canAnswer, 1);
 
-    press(167);
-    EXPECT_EQ(now().callState, 10);
+    press(kAnswerKey);
+    EXPECT_EQ(now().callState, kStateTalking);
     EXPECT_EQ(now().canHold, 1);
     EXPECT_EQ(now().canRecordStart, 1);
     EXPECT_EQ(now().canClear, 1);
 
-    press(161);
-    EXPECT_EQ(now().callState, 2);
+    press(kHoldKey);
+    EXPECT_EQ(now().callState, kStatePickup);
     EXPECT_EQ(now().canRetrieve, 1);
     EXPECT_EQ(now().canMailbox, 1);
 
-    press(164);
-    EXPECT_EQ(now().callState, 10);
+    press(kRetrieveKey);
+    EXPECT_EQ(now().callState, kStateTalking);
     EXPECT_EQ(now().canHold, 1);
     EXPECT_EQ(now().canRetrieve, 0);
 
-    press(160);
-    EXPECT_EQ(now().callState, 0);
+    press(kClearKey);
+    EXPECT_EQ(now().callState, kStateIdle);
     EXPECT_EQ(now().canNewcall, 1);
 }
 
 TEST_F(SimSwitchboardDrivesTheLibrary, AConsultationCallCanBeConferencedOrTransferred) {
     tick();
-    deliver(board.ring(17, "4711"));
-    press(167);
-    press(161);
+    deliver(board.ring(test::kStation, "4711"));
+    press(kAnswerKey);
+    press(kHoldKey);
     dial("18");
-    EXPECT_EQ(now().callState, 4);
+    EXPECT_EQ(now().callState, kStateRingback);
     EXPECT_EQ(now().canTransfer, 1) << "ringback with a call on hold";
-    deliver(board.farEndAnswers(17));
-    EXPECT_EQ(now().callState, 10);
+    deliver(board.farEndAnswers(test::kStation));
+    EXPECT_EQ(now().callState, kStateTalking);
     EXPECT_EQ(now().canConference, 1);
     EXPECT_EQ(now().canTransfer, 1);
     EXPECT_EQ(now().canRetrieve, 1);
     EXPECT_EQ(now().canHold, 0);
 
-    press(162);
+    press(kConferenceKey);
     EXPECT_EQ(now().canConference, 0);
     EXPECT_EQ(now().canHold, 1) << "one call again, with both parties";
 
-    press(161);
+    press(kHoldKey);
     dial("19");
-    press(163);
-    EXPECT_EQ(now().callState, 0);
+    press(kTransferKey);
+    EXPECT_EQ(now().callState, kStateIdle);
     EXPECT_EQ(now().canNewcall, 1);
 }
 
