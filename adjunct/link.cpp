@@ -37,8 +37,6 @@ QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
     });
 }
 
-int QAPI_Adjunct_stop(QapiHandle handle) {
-    return adjunctLinks().stop(handle, adjunctCloseLink) ? 0 : 1;
-}
+int QAPI_Adjunct_stop(QapiHandle handle) { return adjunctLinks().stop(handle, adjunctCloseLink) ? 0 : 1; }
 
 }  // extern "C"

@@ -19,14 +19,14 @@ struct DateFields {
 };
 
 constexpr DateFields unpackDateWord(uint32_t word) {
-    return DateFields{
-        static_cast<uint16_t>(word & 0x3F),
-        static_cast<uint16_t>((word >> 6) & 0x3F),
-        static_cast<uint16_t>((word >> 12) & 0x1F),
-        static_cast<uint16_t>((word >> 17) & 0x1F),
-        static_cast<uint16_t>((word >> 22) & 0x0F),
-        static_cast<uint16_t>(2000 + ((word >> 26) & 0x3F)),
-    };
+    DateFields d{};
+    d.second = static_cast<uint16_t>(word & 0x3F);
+    d.minute = static_cast<uint16_t>((word >> 6) & 0x3F);
+    d.hour = static_cast<uint16_t>((word >> 12) & 0x1F);
+    d.day = static_cast<uint16_t>((word >> 17) & 0x1F);
+    d.month = static_cast<uint16_t>((word >> 22) & 0x0F);
+    d.year = static_cast<uint16_t>(2000 + ((word >> 26) & 0x3F));
+    return d;
 }
 
 }  // namespace qapi

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Builds and tests the library three ways: the normal 64-bit build, the same
-# suite under AddressSanitizer + UndefinedBehaviorSanitizer, and a 32-bit
-# build.  Run as root: every test runs in a private network namespace.
+# Builds and tests the library four ways: the normal 64-bit build, the same
+# suite under AddressSanitizer + UndefinedBehaviorSanitizer, a 32-bit build,
+# and the tests that cross threads under ThreadSanitizer.  Run as root: every
+# test runs in a private network namespace.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh
@@ -19,4 +20,8 @@ run plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run sanitize -DCMAKE_BUILD_TYPE=Debug -DQAPI_SANITIZE=ON -DQAPI_BENCH=OFF
 run m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAPI_M32=ON
-echo "all three builds passed"
+
+# ThreadSanitizer over the message layer and the suites whose timers or
+# notifications cross threads: a fourth build, of those tests only.
+TSAN_OPTIONS=halt_on_error=1 run tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAPI_TSAN=ON
+echo "all four builds passed"

@@ -110,7 +110,8 @@ void stationOnCallEvent(StationClient &client, const uint8_t *record) {
     storeEvent(client, record);
     switch (sub) {
     case kCallEventIndicator:
-        if (applyIndicator(client.snapshot, static_cast<uint8_t>(client.eventWord))) stationPostSnapshot(client);
+        if (applyIndicator(client.snapshot, static_cast<uint8_t>(client.eventWord)))
+            stationPostSnapshot(client);
         return;
     case kCallEventKey:
         if (client.eventWord >> 8) {

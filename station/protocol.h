@@ -23,7 +23,7 @@ inline constexpr uint32_t kNoFurtherRecords = 0;
 struct RecordHeader {
     static constexpr size_t kDestination = 0;
     static constexpr size_t kType = 4;
-    static constexpr size_t kSub = 5;      // sub-code, sequence byte, call state or value, by type
+    static constexpr size_t kSub = 5;  // sub-code, sequence byte, call state or value, by type
     static constexpr size_t kExtra = 6;
     static constexpr size_t kLength = 7;   // L
     static constexpr size_t kStation = 8;  // the station a record for one station is for
@@ -63,8 +63,8 @@ struct RegistrationReply {
 
 // RegistrationRefused: the reason in the sub byte.
 enum RefusalReason : uint8_t {
-    kRefusedUnknownUser = 1,     // user or IP address invalid
-    kRefusedSharedAddress = 2,   // several users with the same IP address
+    kRefusedUnknownUser = 1,    // user or IP address invalid
+    kRefusedSharedAddress = 2,  // several users with the same IP address
 };
 
 // StatusReply (the station's call state in the sub byte) and FlagsUpdate.
@@ -102,8 +102,8 @@ enum CallEventSub : uint8_t {
     kCallEventAnswered = 8,
     kCallEventIndicator = 12,  // the indicator code in the event word
     kCallEventConnected = 13,
-    kCallEventKey = 15,        // the dial code of a key in the event word, when its high byte is set
-    kCallEventValue = 23,      // the event word is the station's event value
+    kCallEventKey = 15,    // the dial code of a key in the event word, when its high byte is set
+    kCallEventValue = 23,  // the event word is the station's event value
     kCallEventTalking = 34,
 };
 
@@ -192,9 +192,9 @@ struct ParkListRecord {
     static constexpr size_t kEntrySize = 12;
     static constexpr size_t kWordsPerEntry = 3;
     // Within an entry.
-    static constexpr size_t kKey = 0;     // i32: what a resume request names
-    static constexpr size_t kShown = 4;   // i32: shown after the key
-    static constexpr size_t kOther = 8;   // u32
+    static constexpr size_t kKey = 0;    // i32: what a resume request names
+    static constexpr size_t kShown = 4;  // i32: shown after the key
+    static constexpr size_t kOther = 8;  // u32
 };
 inline constexpr int32_t kNoParkKey = -1;  // the key of a free entry, never of a parked call
 

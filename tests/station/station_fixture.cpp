@@ -33,7 +33,10 @@ Record &Record::cut(size_t n) {
 }
 
 Record registrationReply(const Registration &r) {
-    return Record({.type = kRegistrationReplyType, .sub = r.state, .station = r.station, .size = RegistrationReply::kSize})
+    return Record({.type = kRegistrationReplyType,
+                   .sub = r.state,
+                   .station = r.station,
+                   .size = RegistrationReply::kSize})
         .u32(RegistrationReply::kToken, r.token)
         .u32(RegistrationReply::kFlags, r.flags);
 }
@@ -110,9 +113,7 @@ void RegisteredStationTest::SetUp() {
     tap = std::make_unique<StationTap>();
 }
 
-void RegisteredStationTest::ack(uint8_t sequence) {
-    feed(*c, acknowledge(sequence));
-}
+void RegisteredStationTest::ack(uint8_t sequence) { feed(*c, acknowledge(sequence)); }
 
 std::vector<Datagram> RegisteredStationTest::drainQueue() {
     std::vector<Datagram> out = tap->take();
@@ -168,7 +169,9 @@ uint16_t codeOf(const Datagram &request) {
                                  byteAt(request, RequestHeader::kCode + 1) << 8);
 }
 
-uint32_t wordOf(const Datagram &request) { return static_cast<uint32_t>(wordAt(request, RequestHeader::kWord)); }
+uint32_t wordOf(const Datagram &request) {
+    return static_cast<uint32_t>(wordAt(request, RequestHeader::kWord));
+}
 
 int32_t payloadWord(const Datagram &request, size_t index) {
     return wordAt(request, RequestHeader::kPayload + sizeof(int32_t) * index);

@@ -136,7 +136,7 @@ int32_t wordAt(const Datagram &d, size_t at);
 uint8_t typeOf(const Datagram &request);
 uint8_t sequenceOf(const Datagram &request);
 uint16_t codeOf(const Datagram &request);
-uint32_t wordOf(const Datagram &request);  // the station, or the registration token
+uint32_t wordOf(const Datagram &request);                    // the station, or the registration token
 int32_t payloadWord(const Datagram &request, size_t index);  // the index-th i32 of the payload
 
 }  // namespace qapi::test

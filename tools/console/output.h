@@ -18,7 +18,7 @@ enum class Format { text, json };
 
 // Where a line comes from: "console", "feed", "adjunct" or a station.
 struct Source {
-    Source(const char *kind) : kind(kind) {}  // NOLINT: "console" reads as a source
+    Source(const char *name) : kind(name) {}  // NOLINT: "console" reads as a source
     static Source station(int32_t id) {
         Source s("station");
         s.id = id;
