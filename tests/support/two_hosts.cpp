@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <string>
@@ -19,6 +20,25 @@ namespace {
 constexpr const char *kGroup = "224.3.3.3";
 constexpr const char *kServerAddress = "10.77.0.2";
 constexpr auto kWaitLimit = std::chrono::seconds(10);
+
+// A veth end passes packets only once the kernel has activated its queue, a
+// moment after both ends are up ("qdisc noop" until then): a datagram sent
+// before is dropped, yet counted as sent.  Waits for that in the namespace
+// of the calling thread.
+bool linkActive(const char *device) {
+    const std::string command = std::string("ip -o link show dev ") + device + " 2>/dev/null";
+    const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
+    do {
+        char line[512] = {};
+        if (FILE *p = popen(command.c_str(), "r")) {
+            const bool got = fgets(line, sizeof line, p) != nullptr;
+            pclose(p);
+            if (got && std::strstr(line, " state UP ") && !std::strstr(line, " qdisc noop ")) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < limit);
+    return false;
+}
 
 }  // namespace
 
@@ -44,6 +64,10 @@ ServerHost::ServerHost(uint16_t port, Script script) : port_(port), script_(std:
     phase_ = linked ? Phase::linked : Phase::failed;
     changed_.notify_all();
     changed_.wait(lock, [this] { return phase_ == Phase::ready || phase_ == Phase::failed; });
+    if (phase_ == Phase::ready && !linkActive("qtlib")) {
+        failure_ = "qtlib did not come up";
+        phase_ = Phase::failed;
+    }
     baseline_ = udpDatagramsSent();
 }
 
@@ -74,6 +98,10 @@ ServerHost::~ServerHost() {
 bool ServerHost::setUpServerSide() {
     if (!sh("ip link set lo up") || !sh("ip addr add 10.77.0.2/24 dev qtsrv") ||
         !sh("ip link set qtsrv up") || !sh("ip route add 224.0.0.0/4 dev qtsrv")) {
+        return false;
+    }
+    if (!linkActive("qtsrv")) {
+        failure_ = "qtsrv did not come up";
         return false;
     }
     failure_ = "the server socket could not be set up";
