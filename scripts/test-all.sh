@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds and tests the library three ways: the normal 64-bit build, the same
 # suite under AddressSanitizer + UndefinedBehaviorSanitizer, and a 32-bit
-# build.  Run as root: every test runs in a private network namespace.
+# build.  Every test runs in a private network namespace: as root, or as any
+# other user inside a user namespace of its own (see tests/support/netns-run.sh);
+# only root can install what is missing.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh
