@@ -11,6 +11,9 @@ for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googl
             /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so; do
   [ -e "$file" ] || missing="$missing $file"
 done
+# The Python package's tests: pytest for the python3 on PATH or for the system's.
+python3 -c 'import pytest' 2>/dev/null || /usr/bin/python3 -c 'import pytest' 2>/dev/null ||
+  missing="$missing python3-pytest"
 [ -n "$missing" ] || exit 0
 if [ "$(id -u)" != 0 ]; then
   echo "missing:$missing" >&2
