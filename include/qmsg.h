@@ -17,6 +17,21 @@
  *    qmsgGetMessage / qmsgPeekMessage (real clock) or qmsgAdvanceClock
  *    (manual clock), never during another callback.
  *
+ * A program that runs its own event loop (epoll, poll, select, asyncio, GLib
+ * ...) instead of waiting in qmsgGetMessage watches the thread's queue
+ * descriptor and takes what waits with qmsgPeekMessage:
+ *
+ *     int fd = qmsgQueueFd();          -- on the thread whose queue it is
+ *     ...add fd to the loop, for reading...
+ *     when fd is readable:
+ *         QMessage m;
+ *         while (qmsgPeekMessage(&m)) handle(&m);
+ *
+ * qmsgPeekMessage fires the thread's due timers and takes its messages, so
+ * the library's 100 ms timer runs there too.  Taking one message per wake-up
+ * also works (the descriptor stays readable while more wait), except with an
+ * edge-triggered loop, which must take until qmsgPeekMessage returns 0.
+ *
  * Plain C, usable from C99 and C++.
  */
 #ifndef QMSG_H
@@ -59,6 +74,23 @@ QMSG_EXPORT int qmsgPostThreadMessage(QThreadId thread, uint32_t message, uintpt
 QMSG_EXPORT int qmsgGetMessage(QMessage *out, int timeoutMs);
 /* 1 = a message was taken, 0 = none waiting.  Never waits. */
 QMSG_EXPORT int qmsgPeekMessage(QMessage *out);
+
+/*
+ * The calling thread's queue descriptor: readable exactly while a message
+ * waits for the thread or one of its timers is due (on the real clock; with
+ * the manual clock on, only qmsgAdvanceClock fires timers and they never make
+ * it readable).  Never read, write or close it: the layer keeps it in step
+ * and closes it when the thread ends.  The same descriptor on every call; -1
+ * when the system refused the descriptors.  It costs nothing to a thread
+ * that never asks for it.
+ */
+QMSG_EXPORT int qmsgQueueFd(void);
+
+/* Milliseconds until the calling thread's next timer is due, 0 when one is
+ * due now, -1 when the thread has none (counted on the manual clock while it
+ * is on).  For loops that wait with a time-out of their own instead of
+ * watching the descriptor for timers. */
+QMSG_EXPORT int qmsgNextTimeout(void);
 
 /* Periodic timer of the calling thread; returns its id, never 0. */
 QMSG_EXPORT uint32_t qmsgSetTimer(uint32_t periodMs, void (*callback)(void));

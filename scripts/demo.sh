@@ -2,7 +2,7 @@
 # Runs qapi-sim and qapi-console on two private network namespaces joined by
 # a veth pair, for a few seconds, and prints what the console saw.
 #
-#   scripts/demo.sh [--build DIR] [--seconds N] [--json] [--cdr-csv FILE]   (as root)
+#   scripts/demo.sh [--build DIR] [--seconds N] [--json] [--cdr-csv FILE]
 #
 # --json shows the console's lines as JSON objects; --cdr-csv has the
 # console append the call records to FILE.
@@ -10,7 +10,9 @@
 # The console's namespace is a fresh one made for this run (qtcon,
 # 10.78.0.1); the simulator's is another (qtsim, 10.78.0.2).  Each routes
 # the station multicast over its end of the veth pair: nothing leaves the
-# two namespaces, and both vanish when the run ends.
+# two namespaces, and both vanish when the run ends.  Run by any user but
+# root, both live inside a user namespace of the run's own, in which that
+# user is root.
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,14 +40,15 @@ console=${QAPI_CONSOLE:-$build/tools/qapi-console}
 for program in "$sim" "$console"; do
   [ -x "$program" ] || { echo "demo: $program is missing: build first" >&2; exit 2; }
 done
-[ "$(id -u)" = 0 ] || { echo "demo: run as root (it creates network namespaces)" >&2; exit 2; }
 
 # Everything below runs in a network namespace of its own.
 if [ "${QAPI_DEMO_INSIDE:-}" != 1 ]; then
   set -- --seconds "$seconds"
   [ "$format" = text ] || set -- "$@" --json
   [ -z "$csv" ] || set -- "$@" --cdr-csv "$csv"
-  QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare --net "$0" "$@"
+  namespaces=--net
+  [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user --net"
+  QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare $namespaces "$0" "$@"
 fi
 
 work=$(mktemp -d)
@@ -80,10 +83,11 @@ in_sim ip link set lo up
 in_sim ip addr add 10.78.0.2/24 dev qtsim
 in_sim ip link set qtsim up
 in_sim ip route add 224.0.0.0/4 dev qtsim
-# The kernel starts a device's queue a moment after it comes up, and drops
-# what is sent before: wait until both ends say so.
+# The kernel starts a device's queue a moment after it comes up ("qdisc
+# noop" until then), and drops what is sent before: wait for both ends.
+active() { "$@" | grep ' state UP ' | grep -qv ' qdisc noop '; }
 tries=0
-until ip -o link show dev qtcon | grep -q ' state UP ' && in_sim ip -o link show dev qtsim | grep -q ' state UP '; do
+until active ip -o link show dev qtcon && active in_sim ip -o link show dev qtsim; do
   tries=$((tries + 1)); [ $tries -lt 500 ] || { echo "demo: the veth pair did not come up" >&2; exit 1; }
   sleep 0.01
 done

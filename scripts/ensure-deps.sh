@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build and test dependencies when any of them is missing, so
-# that the scripts work on a fresh Debian 12 machine (as root).
+# that the scripts work on a fresh Debian 12 machine.  Only root can install:
+# any other user is told what is missing (and what installs it) instead.
 set -eu
 missing=
 for tool in cmake g++ make nm ip unshare qemu-i386; do
@@ -10,7 +11,14 @@ for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googl
             /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so; do
   [ -e "$file" ] || missing="$missing $file"
 done
-if [ -n "$missing" ]; then
-  echo "installing what is missing:$missing"
-  "$(dirname "$0")/install-deps.sh"
+# The Python package's tests: pytest for the python3 on PATH or for the system's.
+python3 -c 'import pytest' 2>/dev/null || /usr/bin/python3 -c 'import pytest' 2>/dev/null ||
+  missing="$missing python3-pytest"
+[ -n "$missing" ] || exit 0
+if [ "$(id -u)" != 0 ]; then
+  echo "missing:$missing" >&2
+  echo "as root, scripts/install-deps.sh installs them" >&2
+  exit 1
 fi
+echo "installing what is missing:$missing"
+"$(dirname "$0")/install-deps.sh"

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds and tests the library four ways: the normal 64-bit build, the same
 # suite under AddressSanitizer + UndefinedBehaviorSanitizer, a 32-bit build,
-# and the tests that cross threads under ThreadSanitizer.  Run as root: every
-# test runs in a private network namespace.
+# and the tests that cross threads under ThreadSanitizer.  Every test runs in
+# a private network namespace: as root, or as any other user inside a user
+# namespace of its own (see tests/support/netns-run.sh); only root can install
+# what is missing.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh

@@ -39,6 +39,7 @@ struct QueueHolder {
             it = it->second == queue.id ? r.windows.erase(it) : std::next(it);
         }
         dropThreadTimers(queue.id);
+        closeSignal(queue);
     }
 };
 
@@ -47,7 +48,7 @@ thread_local QueueHolder tlsQueue;
 bool push(ThreadQueue &q, const QMessage &m) {
     if (q.count >= kQueueCapacity) return false;
     q.ring[(q.first + q.count) % kQueueCapacity] = m;
-    ++q.count;
+    if (++q.count == 1 && q.signal.event >= 0) raiseMessageSignal(q);
     q.wake.notify_one();
     return true;
 }
@@ -56,8 +57,13 @@ bool pop(ThreadQueue &q, QMessage *out) {
     if (q.count == 0) return false;
     if (out) *out = q.ring[q.first];
     q.first = (q.first + 1) % kQueueCapacity;
-    --q.count;
+    if (--q.count == 0 && q.signal.event >= 0) lowerMessageSignal(q);
     return true;
+}
+
+void timersChanged(ThreadQueue &q) {
+    q.wake.notify_one();
+    rearmTimerSignal(q);
 }
 
 ThreadQueue *queueOf(QThreadId id) {
@@ -74,6 +80,7 @@ int waitMessage(QMessage *out, uint64_t deadline) {
         if (pop(q, out)) return 1;
         if (!manualClock() && !inTimerCallback()) {
             if (void (*callback)(void) = takeDueTimer(q.id, steadyMs())) {
+                rearmTimerSignal(q);
                 lock.unlock();
                 inTimerCallback() = true;
                 callback();
@@ -116,8 +123,12 @@ ThreadQueue &currentQueue() {
     return h.queue;
 }
 
-void wakeThread(QThreadId thread) {
-    if (ThreadQueue *q = queueOf(thread)) q->wake.notify_one();
+void timersChanged(QThreadId thread) {
+    if (ThreadQueue *q = queueOf(thread)) timersChanged(*q);
+}
+
+void allTimersChanged() {
+    for (auto &entry : registry().threads) timersChanged(*entry.second);
 }
 
 }  // namespace qapi::plat

@@ -5,7 +5,9 @@
 // clock inside its qmsgAdvanceClock.  A late timer fires once and then keeps
 // its period from the moment it fired (like a coalesced WM_TIMER), so a slow
 // message loop never receives a burst of ticks.
-#include <chrono>
+#include <time.h>
+
+#include <climits>
 #include <vector>
 
 #include "msg_internal.h"
@@ -33,8 +35,6 @@ TimerState &state() {
     return s;
 }
 
-uint64_t clockNow() { return state().manual ? state().manualNow : steadyMs(); }
-
 // The thread's timer with the earliest due time at or before `limit`; ties go
 // to the timer set first.
 Timer *earliestDue(QThreadId thread, uint64_t limit) {
@@ -48,12 +48,14 @@ Timer *earliestDue(QThreadId thread, uint64_t limit) {
 }  // namespace
 
 uint64_t steadyMs() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 bool manualClock() { return state().manual; }
+
+uint64_t clockNow() { return state().manual ? state().manualNow : steadyMs(); }
 
 uint64_t nextTimerDue(QThreadId thread) {
     uint64_t due = UINT64_MAX;
@@ -97,7 +99,7 @@ uint32_t qmsgSetTimer(uint32_t periodMs, void (*callback)(void)) {
     if (id == 0) id = s.nextId++;
     if (periodMs == 0) periodMs = 1;
     s.timers.push_back(Timer{id, owner, periodMs, clockNow() + periodMs, callback});
-    wakeThread(owner);  // a waiting owner recomputes its wake-up time
+    timersChanged(owner);
     return id;
 }
 
@@ -106,7 +108,9 @@ void qmsgKillTimer(uint32_t timerId) {
     auto &v = state().timers;
     for (auto it = v.begin(); it != v.end(); ++it) {
         if (it->id == timerId) {
+            const QThreadId owner = it->thread;
             v.erase(it);
+            timersChanged(owner);
             return;
         }
     }
@@ -120,6 +124,7 @@ void qmsgUseManualClock(int on) {
     // Every timer starts a fresh period on the clock now in use.
     const uint64_t now = clockNow();
     for (Timer &t : s.timers) t.due = now + t.period;
+    allTimersChanged();
 }
 
 void qmsgAdvanceClock(uint32_t ms) {
@@ -141,6 +146,16 @@ void qmsgAdvanceClock(uint32_t ms) {
         lock.lock();
     }
     s.manualNow = target;
+}
+
+int qmsgNextTimeout(void) {
+    const QThreadId self = currentQueue().id;
+    std::lock_guard<std::mutex> lock(msgMutex());
+    const uint64_t due = nextTimerDue(self);
+    if (due == UINT64_MAX) return -1;
+    const uint64_t now = clockNow();
+    if (due <= now) return 0;
+    return due - now > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(due - now);
 }
 
 }  // extern "C"

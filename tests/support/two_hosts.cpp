@@ -9,8 +9,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -21,19 +21,22 @@ constexpr const char *kGroup = "224.3.3.3";
 constexpr const char *kServerAddress = "10.77.0.2";
 constexpr auto kWaitLimit = std::chrono::seconds(10);
 
-// Waits (bounded) until `device` of the caller's namespace is up.  The
-// kernel activates a device's queue only then, asynchronously: until it
-// does, what is sent over the device is dropped.
-bool linkIsUp(const std::string &device) {
-    for (int tries = 0; tries < 500; ++tries) {
-        FILE *out = popen(("ip -o link show dev " + device + " 2>/dev/null").c_str(), "r");
-        if (!out) return false;
+// A veth end passes packets only once the kernel has activated its queue, a
+// moment after both ends are up ("qdisc noop" until then): a datagram sent
+// before is dropped, yet counted as sent.  Waits for that in the namespace
+// of the calling thread.
+bool linkActive(const char *device) {
+    const std::string command = std::string("ip -o link show dev ") + device + " 2>/dev/null";
+    const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
+    do {
         char line[512] = {};
-        const bool read = fgets(line, sizeof line, out) != nullptr;
-        pclose(out);
-        if (read && std::strstr(line, " state UP ")) return true;
-        usleep(10000);
-    }
+        if (FILE *p = popen(command.c_str(), "r")) {
+            const bool got = fgets(line, sizeof line, p) != nullptr;
+            pclose(p);
+            if (got && std::strstr(line, " state UP ") && !std::strstr(line, " qdisc noop ")) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < limit);
     return false;
 }
 
@@ -61,8 +64,7 @@ ServerHost::ServerHost(uint16_t port, Script script) : port_(port), script_(std:
     phase_ = linked ? Phase::linked : Phase::failed;
     changed_.notify_all();
     changed_.wait(lock, [this] { return phase_ == Phase::ready || phase_ == Phase::failed; });
-    // Both ends are up now; this end's queue may still be waiting to start.
-    if (phase_ == Phase::ready && !linkIsUp("qtlib")) {
+    if (phase_ == Phase::ready && !linkActive("qtlib")) {
         failure_ = "qtlib did not come up";
         phase_ = Phase::failed;
     }
@@ -98,7 +100,10 @@ bool ServerHost::setUpServerSide() {
         !sh("ip link set qtsrv up") || !sh("ip route add 224.0.0.0/4 dev qtsrv")) {
         return false;
     }
-
+    if (!linkActive("qtsrv")) {
+        failure_ = "qtsrv did not come up";
+        return false;
+    }
     failure_ = "the server socket could not be set up";
     socket_ = socket(AF_INET, SOCK_DGRAM, 0);
     if (socket_ < 0) return false;
@@ -112,14 +117,8 @@ bool ServerHost::setUpServerSide() {
     const bool ok = bind(socket_, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0 &&
                     setsockopt(socket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0 &&
                     setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off) == 0;
-    if (!ok) return false;
-    failure_.clear();
-    // The library's end is up already: this end comes up with it.
-    if (!linkIsUp("qtsrv")) {
-        failure_ = "qtsrv did not come up";
-        return false;
-    }
-    return true;
+    if (ok) failure_.clear();
+    return ok;
 }
 
 void ServerHost::serve() {
