@@ -1,5 +1,5 @@
 // The call-record feed: one stream connection to the call server per feed.
-// The feed polls with a single byte, reads whatever has arrived into its
+// The feed polls with a single byte, reads what has arrived into its
 // receive buffer, and hands each whole 154-byte record to the record decoder,
 // which posts it to the feed's window.  The stream has no record boundaries:
 // the bytes of a record not yet whole wait in the buffer for the rest.  A feed never reconnects: when its connection fails it says
@@ -20,7 +20,10 @@ enum FeedState : int32_t { kFeedRunning = QAPI_CMDR_RUNNING, kFeedFailed = QAPI_
 inline constexpr size_t kMaxFeeds = 32;
 inline constexpr uint32_t kFeedMagic = 0x12ABCD35;  // kind word of a feed
 inline constexpr uint8_t kPollByte = 0x58;
-inline constexpr size_t kFeedBufferRecords = 64;
+// Also the most records one tick of a feed posts: the payloads that 32 feeds
+// post in a tick (266 KB) stay intact in the 512 KiB payload buffer until the
+// application has read them, whatever else waits on the connection.
+inline constexpr size_t kFeedBufferRecords = 32;
 inline constexpr size_t kFeedBufferSize = kFeedBufferRecords * kCmdrRecordSize;
 
 // The two failure texts; static, valid while the library is loaded.
@@ -49,8 +52,8 @@ FeedTable &cmdrFeeds();
 // The live feed that `handle` names, or null (the feed table's find).
 CmdrFeed *cmdrFindFeed(const void *handle);
 
-// One tick of work: read everything waiting, deliver the whole records,
-// keep the bytes of an unfinished one, poll on schedule.
+// One tick of work: read what the buffer has room for, deliver the whole
+// records, keep the bytes of an unfinished one, poll on schedule.
 void cmdrTick(CmdrFeed &feed);
 // Sends the poll byte and sets the countdown to the next poll.
 void cmdrSendPoll(CmdrFeed &feed);

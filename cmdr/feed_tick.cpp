@@ -1,7 +1,7 @@
-// The tick of a call-record feed: everything waiting on the connection is
-// read into the feed's buffer, and every whole record there is checked and
-// decoded in place; then the server is polled, at once after records
-// arrived, else on a back-off schedule.
+// The tick of a call-record feed: what waits on the connection is read into
+// the feed's buffer, as much as it has room for, and every whole record
+// there is checked and decoded in place; then the server is polled, at once
+// after records arrived, else on a back-off schedule.
 #include <cstring>
 
 #include "cmdr/feed.h"
@@ -42,26 +42,25 @@ void cmdrPostStatus(const CmdrFeed &feed) {
 
 void cmdrTick(CmdrFeed &feed) {
     if (feed.state != kFeedRunning) return;
+    // One read a tick, of what the buffer has room for: what else waits stays
+    // in the connection for the next tick, so that a burst never posts more
+    // payloads at once than the application can read intact.
+    const int n = receiveBytes(feed.endpoint, feed.buffer + feed.buffered,
+                               static_cast<int>(kFeedBufferSize - feed.buffered));
+    // Only a receive error (the reset that follows the server's close
+    // included) ends the connection; 0 is silence (or an orderly close).
+    if (n < 0) return fail(feed, kFeedClosedText);
     int delivered = 0;
-    for (;;) {
-        // The buffer always has room: what stays in it is less than a record.
-        const int n = receiveBytes(feed.endpoint, feed.buffer + feed.buffered,
-                                   static_cast<int>(kFeedBufferSize - feed.buffered));
-        if (n == 0) break;  // nothing waiting (or the server closed in order)
-        // Only a receive error (the reset after the server's close included)
-        // ends the connection.
-        if (n < 0) return fail(feed, kFeedClosedText);
-        const size_t end = feed.buffered + static_cast<size_t>(n);
-        size_t at = 0;
-        for (; end - at >= kCmdrRecordSize; at += kCmdrRecordSize) {
-            const uint8_t *record = feed.buffer + at;
-            if (!cmdrRecordIsValid(record)) return fail(feed, kFeedIncompatibleText);
-            cmdrPostRecord(feed, record);
-            ++delivered;
-        }
-        std::memmove(feed.buffer, feed.buffer + at, end - at);
-        feed.buffered = static_cast<uint32_t>(end - at);
+    const size_t end = feed.buffered + static_cast<size_t>(n);
+    size_t at = 0;
+    for (; end - at >= kCmdrRecordSize; at += kCmdrRecordSize) {
+        const uint8_t *record = feed.buffer + at;
+        if (!cmdrRecordIsValid(record)) return fail(feed, kFeedIncompatibleText);
+        cmdrPostRecord(feed, record);
+        ++delivered;
     }
+    std::memmove(feed.buffer, feed.buffer + at, end - at);
+    feed.buffered = static_cast<uint32_t>(end - at);
     if (delivered > 0) {
         feed.pollCount = 0;
         cmdrSendPoll(feed);

@@ -6,13 +6,23 @@ AdjunctServer::AdjunctServer(uint32_t address, uint16_t port) : socket_(udpSocke
     say("routing adjunct on " + dotted(address) + ":" + std::to_string(port));
 }
 
-Watched AdjunctServer::watched() {
-    return {socket_.fd(), [this] { drain(); }};
+void AdjunctServer::collect(std::vector<Watched> &out) {
+    if (socket_.fd() >= 0) out.push_back({socket_.fd(), [this] { drain(); }});
+}
+
+void AdjunctServer::behave(const std::string &how) {
+    if (how == "vanish") {
+        socket_ = Socket();
+        say("adjunct: socket closed");
+        return;
+    }
+    deaf_ = how == "deaf";
+    say(deaf_ ? "adjunct: deaf to the link from now on" : "adjunct: hearing the link again");
 }
 
 bool AdjunctServer::ask(adjunct::RouteRequest request) {
-    if (!linked()) {
-        say("adjunct: no link yet, route request not sent");
+    if (!linked() || socket_.fd() < 0) {
+        say("adjunct: no link, route request not sent");
         return false;
     }
     request.id = nextId_++;
@@ -29,6 +39,10 @@ void AdjunctServer::drain() {
         uint16_t sourcePort = 0;
         const Bytes d = receiveFrom(socket_.fd(), source, sourcePort);
         if (d.empty()) return;
+        if (deaf_) {
+            say("adjunct: deaf: " + std::to_string(d.size()) + " bytes from " + dotted(source) + " unheard");
+            continue;
+        }
         const std::optional<uint8_t> type = adjunct::typeOf(d.data(), d.size());
         if (type == adjunct::kKeepAlive) {
             if (source != peer_ || sourcePort != peerPort_) {

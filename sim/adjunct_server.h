@@ -1,9 +1,13 @@
 // The routing adjunct's server side: a UDP socket that answers the link's
 // keep-alives, sends route requests to the link it last heard from, and
-// logs the responses.
+// logs the responses.  It can stop hearing the link (the way to the server
+// lost) and close its socket (the server gone: the port then refuses
+// datagrams).
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "sim/adjunct_wire.h"
 #include "sim/sockets.h"
@@ -13,7 +17,10 @@ namespace qsim {
 class AdjunctServer {
 public:
     AdjunctServer(uint32_t address, uint16_t port);
-    Watched watched();
+    void collect(std::vector<Watched> &out);
+    // "deaf": take in nothing the link sends, though route requests still go
+    // out; "hear": take it in again; "vanish": close the socket for good.
+    void behave(const std::string &how);
     // Sends a route request with the next id; false when no link was heard yet.
     bool ask(adjunct::RouteRequest request);
     bool linked() const { return peerPort_ != 0; }
@@ -28,6 +35,7 @@ private:
     uint32_t nextId_ = 1;
     uint32_t asked_ = 0;
     uint32_t answered_ = 0;
+    bool deaf_ = false;
 };
 
 }  // namespace qsim

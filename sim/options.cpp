@@ -19,10 +19,20 @@ Station protocol (multicast group 224.3.3.3):
   --i-know-this-multicasts-on-my-network
                           run the station side outside a private network
                           namespace (refused otherwise)
+  --loss PCT              lose PCT percent of the station datagrams, both ways
+  --duplicate PCT         deliver PCT percent of them twice
+  --delay MS              hold every station datagram MS milliseconds ...
+  --jitter MS             ... and up to MS milliseconds more, at random
+  --reorder PCT           let PCT percent go at once, past those held back
+  --fault-seed N          seed of every random choice (1): faults, floods,
+                          feed pieces
 Call-record feed (TCP):
   --feed-port P           serve call records on port P
   --feed-records N        records in stock at the start (3)
   --records-per-poll N    records handed out per poll at most (1)
+  --feed-chunk BYTES      write the records in pieces of 1 to BYTES bytes, each
+                          sent at once (TCP_NODELAY)
+  --feed-mss BYTES        announce segments of at most BYTES (TCP_MAXSEG, 88 up)
 Routing adjunct (UDP):
   --adjunct-port P        serve the routing adjunct on port P
 Common:
@@ -42,6 +52,13 @@ Commands (script or stdin, one per line, # starts a comment):
                           ask the adjunct where to route a call from A to B
   records N               put N more call records in stock
   bad-record              break the check sum of the next record
+  faults off|on           stop the station path's faults, or start them again
+  flood N                 multicast N datagrams that no station should take:
+                          oversize, for another host, for unknown stations,
+                          garbage
+  adjunct deaf|hear|vanish
+                          stop hearing the adjunct link (route requests still go
+                          out), hear it again, or close the socket for good
   wait registered STATION | wait adjunct | wait answered | wait polls N
                           hold the script until that has happened
   sleep SECONDS           hold the script
@@ -72,9 +89,17 @@ Options parseOptions(const std::vector<std::string> &args) {
         else if (a == "--host-address") o.hostAddress = parseIpv4(value());
         else if (a == "--first-id") o.firstFreeId = static_cast<int32_t>(number(a, value(), 0, 0x7FFFFFFF));
         else if (a == "--i-know-this-multicasts-on-my-network") o.multicastAnywhere = true;
+        else if (a == "--loss") o.faults.lossPercent = number(a, value(), 0, 100);
+        else if (a == "--duplicate") o.faults.duplicatePercent = number(a, value(), 0, 100);
+        else if (a == "--reorder") o.faults.reorderPercent = number(a, value(), 0, 100);
+        else if (a == "--delay") o.faults.delayMs = number(a, value(), 0, 60000);
+        else if (a == "--jitter") o.faults.jitterMs = number(a, value(), 0, 60000);
+        else if (a == "--fault-seed") o.faultSeed = number(a, value(), 0, 0xFFFFFFFF);
         else if (a == "--feed-port") o.feedPort = port(a, value());
         else if (a == "--feed-records") o.feedStock = number(a, value(), 0, 1000000);
-        else if (a == "--records-per-poll") o.recordsPerPoll = number(a, value(), 0, 1000);
+        else if (a == "--records-per-poll") o.recordsPerPoll = number(a, value(), 0, 1000000);
+        else if (a == "--feed-chunk") o.feedChunk = number(a, value(), 1, 65536);
+        else if (a == "--feed-mss") o.feedMss = number(a, value(), 88, 65535);
         else if (a == "--adjunct-port") o.adjunctPort = port(a, value());
         else if (a == "--listen-address") o.listenAddress = parseIpv4(value());
         else if (a == "--script") o.scriptFile = value();

@@ -7,10 +7,12 @@ namespace qsim {
 namespace {
 
 // Verb, then the shape of its words: 'n' a number, 'w' any word, 't' the
-// rest of the line (at least one word).
+// rest of the line (at least one word); a verb with choices takes one word,
+// one of them.
 struct Shape {
     const char *verb;
     const char *words;
+    const char *choices = nullptr;  // " a b c "
 };
 
 constexpr Shape kShapes[] = {
@@ -18,6 +20,7 @@ constexpr Shape kShapes[] = {
     {"extension", "nn"},  {"park", "w"},    {"route", "nnww"},      {"records", "n"},
     {"bad-record", ""},   {"sleep", "n"},   {"quit", ""},           {"wait registered", "n"},
     {"wait adjunct", ""}, {"wait answered", ""}, {"wait polls", "n"},
+    {"faults", "w", " off on "}, {"flood", "n"}, {"adjunct", "w", " deaf hear vanish "},
 };
 
 bool isNumber(const std::string &w) {
@@ -56,6 +59,13 @@ std::optional<Command> parseCommand(const std::string &line) {
     for (size_t i = 0; i < want.size(); ++i) {
         if (want[i] == 'n' && !isNumber(c.words[i])) {
             throw std::invalid_argument("\"" + c.verb + "\": \"" + c.words[i] + "\" is not a number");
+        }
+    }
+    if (shape->choices) {
+        const std::string choices = shape->choices;
+        if (choices.find(" " + c.words[0] + " ") == std::string::npos) {
+            throw std::invalid_argument("\"" + c.verb + "\" wants one of" + choices.substr(0, choices.size() - 1) +
+                                        ", not \"" + c.words[0] + "\"");
         }
     }
     if (textLast) {

@@ -30,9 +30,17 @@ Simulator::Simulator(const Options &o) : board_(boardConfig(o)) {
                                      " (run inside a namespace of loopback and qt* interfaces only, or"
                                      " give --i-know-this-multicasts-on-my-network)");
         }
-        station_ = std::make_unique<StationServer>(*o.stationPort, board_);
+        station_ = std::make_unique<StationServer>(*o.stationPort, board_, o.faults, o.faultSeed);
     }
-    if (o.feedPort) feed_ = std::make_unique<FeedServer>(o.listenAddress, *o.feedPort, o.recordsPerPoll, o.feedStock);
+    if (o.feedPort) {
+        FeedConfig feed;
+        feed.perPoll = o.recordsPerPoll;
+        feed.stock = o.feedStock;
+        feed.chunk = o.feedChunk;
+        feed.mss = o.feedMss;
+        feed.seed = o.faultSeed;
+        feed_ = std::make_unique<FeedServer>(o.listenAddress, *o.feedPort, feed);
+    }
     if (o.adjunctPort) adjunct_ = std::make_unique<AdjunctServer>(o.listenAddress, *o.adjunctPort);
     if (o.seconds) deadline_ = Clock::now() + std::chrono::seconds(*o.seconds);
 }
@@ -42,18 +50,25 @@ int Simulator::run() {
     while (!quit_) {
         runCommands();
         if (quit_ || (deadline_ && Clock::now() >= *deadline_)) break;
+        int waitMs = kPollMs;
+        if (station_) {
+            const int due = station_->release();
+            if (due >= 0 && due < waitMs) waitMs = due;
+        }
         std::vector<Watched> watched;
         if (station_) watched.push_back(station_->watched());
         if (feed_) feed_->collect(watched);
-        if (adjunct_) watched.push_back(adjunct_->watched());
+        if (adjunct_) adjunct_->collect(watched);
         if (stdinOpen_) watched.push_back({STDIN_FILENO, [this] { readStdin(); }});
         std::vector<pollfd> fds;
-        for (const Watched &w : watched) fds.push_back({w.fd, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), kPollMs) < 0 && errno != EINTR) throw std::runtime_error("poll failed");
+        for (const Watched &w : watched) fds.push_back({w.fd, static_cast<short>(POLLIN | (w.writable ? POLLOUT : 0)), 0});
+        if (::poll(fds.data(), fds.size(), waitMs) < 0 && errno != EINTR) throw std::runtime_error("poll failed");
         for (size_t i = 0; i < fds.size(); ++i) {
+            if ((fds[i].revents & POLLOUT) && watched[i].writable) watched[i].writable();
             if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) watched[i].ready();
         }
     }
+    if (station_) station_->logFaults();
     say("end");
     return 0;
 }
@@ -110,6 +125,8 @@ bool Simulator::execute(const Command &c) {
         if (!served(feed_ != nullptr, "feed")) return true;
         if (v == "records") feed_->addStock(static_cast<uint32_t>(c.integer(0)));
         else feed_->breakNext();
+    } else if (v == "adjunct") {
+        if (served(adjunct_ != nullptr, "adjunct")) adjunct_->behave(c.words[0]);
     } else if (v == "route") {
         if (!served(adjunct_ != nullptr, "adjunct")) return true;
         adjunct::RouteRequest r;
@@ -133,6 +150,8 @@ bool Simulator::stationCommand(const Command &c) {
     else if (v == "display") station_->send(board_.display(c.integer(0), c.rest));
     else if (v == "extension") station_->send(board_.setExtension(c.integer(0), static_cast<uint8_t>(c.integer(1))));
     else if (v == "park") station_->send(board_.park(c.words[0]));
+    else if (v == "faults") station_->setFaults(c.words[0] == "on");
+    else if (v == "flood") station_->flood(static_cast<uint32_t>(c.integer(0)));
     return true;
 }
 

@@ -25,10 +25,12 @@ private:
     int fd_ = -1;
 };
 
-// A descriptor the main loop waits on, and what to do when it is readable.
+// A descriptor the main loop waits on, what to do when it is readable, and,
+// when set, what to do when it takes more output.
 struct Watched {
     int fd;
     std::function<void()> ready;
+    std::function<void()> writable = nullptr;
 };
 
 // "127.0.0.1" as a host-order address; throws on anything else.

@@ -62,6 +62,12 @@ struct Request {
 
 // Takes a datagram that is a request (at least 12 bytes, first word 0).
 std::optional<Request> parseRequest(const uint8_t *data, size_t size);
+// What a request asks, for the log: "keep-alive", "deflect 4712",
+// "feature key 167", "watch list 201 202" ...
+std::string requestText(const Request &r);
+// The first record of a datagram the server sends, for the log:
+// "station 17 status reply", "extension status" ...
+std::string recordText(const Bytes &datagram);
 
 // Station records; `host` is the destination word.
 Bytes registrationReply(uint32_t host, int32_t station, uint8_t state, uint32_t token, uint32_t flags);

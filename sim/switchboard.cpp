@@ -45,11 +45,34 @@ const Station *Switchboard::find(int32_t id) const {
     return it == stations_.end() ? nullptr : &it->second;
 }
 
-Station *Switchboard::byToken(uint32_t token) {
-    for (auto &[id, s] : stations_) {
+const Station *Switchboard::byToken(uint32_t token) const {
+    for (const auto &[id, s] : stations_) {
         if (s.token == token) return &s;
     }
     return nullptr;
+}
+
+Station *Switchboard::byToken(uint32_t token) {
+    return const_cast<Station *>(static_cast<const Switchboard *>(this)->byToken(token));
+}
+
+std::string Switchboard::describe(const uint8_t *data, size_t size) const {
+    const std::optional<Request> r = parseRequest(data, size);
+    if (!r) return "a datagram of " + std::to_string(size) + " bytes";
+    std::string who;
+    if (r->type == kRegisterRequest) {
+        who = "station " + std::to_string(static_cast<int32_t>(r->word));
+    } else if (const Station *s = byToken(r->word)) {
+        who = "station " + std::to_string(s->id);
+    } else {
+        who = "token " + hex(r->word);
+    }
+    return who + (r->queued() ? " request " + hex(r->sequence, 2) + " " : " ") + requestText(*r);
+}
+
+uint32_t Switchboard::stationHost() const {
+    if (config_.hostAddress) return *config_.hostAddress;
+    return stations_.empty() ? 0x7F000001 : stations_.begin()->second.host;
 }
 
 Output Switchboard::onDatagram(const uint8_t *data, size_t size, uint32_t source) {
@@ -81,15 +104,17 @@ Output Switchboard::registerStation(const Request &r, uint32_t source) {
     }
     const bool again = stations_.count(id) != 0;
     Station &s = stations_[id];
-    if (again) {  // a station registering again starts without calls
-        if (s.current) listCall(s, *s.current, 0, out);
-        if (s.held) listCall(s, *s.held, 0, out);
-    }
+    const Station before = s;
     s = Station{};
     s.id = id;
+    s.lastSequence = kSequenceBit;  // the first request after a registration is 0x81
     s.token = kTokenBase + static_cast<uint32_t>(id & 0xFFFFF);
     s.host = config_.hostAddress.value_or(source);
     out.add(registrationReply(s.host, id, static_cast<uint8_t>(s.phase), s.token, s.flags()));
+    // A station registering again starts without calls: its list loses them
+    // (after the reply, which the station takes first).
+    if (before.current) listCall(s, *before.current, 0, out);
+    if (before.held) listCall(s, *before.held, 0, out);
     out.note("station " + std::to_string(id) + (again ? ": registered again" : ": registered") + " (token " +
              hex(s.token) + ", records to " + dotted(s.host) + ")");
     return out;
@@ -108,13 +133,20 @@ Output Switchboard::keepAlive(const Request &r) {
 }
 
 Output Switchboard::queued(Station &s, const Request &r) {
+    // A station numbers its requests 0x80 to 0xBF in turn and sends the next
+    // only once the last is acknowledged, so a sequence byte within the 32
+    // before the next expected one is a request carried out already, sent
+    // again or delayed on the way: acknowledged again, not carried out again.
     Output out;
     out.add(acknowledge(s.host, s.id, r.sequence));
-    if (r.sequence == s.lastSequence) {
+    const uint8_t ahead = static_cast<uint8_t>((r.sequence - s.lastSequence) & 0x3F);
+    if (ahead == 0 || ahead > 32) {
         out.note("station " + std::to_string(s.id) + ": request " + hex(r.sequence, 2) +
                  " again: acknowledged again");
         return out;
     }
+    out.note("station " + std::to_string(s.id) + ": request " + hex(r.sequence, 2) + " " + requestText(r) +
+             (ahead > 1 ? " (" + std::to_string(ahead - 1) + " never seen before it)" : ""));
     s.lastSequence = r.sequence;
     out.append(carryOut(s, r));
     return out;

@@ -71,6 +71,11 @@ public:
 
     bool isRegistered(int32_t station) const { return stations_.count(station) != 0; }
     const Station *find(int32_t station) const;
+    // A datagram from a station, for the log: "station 17 keep-alive".
+    std::string describe(const uint8_t *data, size_t size) const;
+    // Where station records go: the address given, else that of the first
+    // registered station, else 127.0.0.1.
+    uint32_t stationHost() const;
 
 private:
     struct ParkedCall {
@@ -97,6 +102,7 @@ private:
     void broadcastParkList(Output &out) const;
     void broadcastExtension(int32_t extension, Output &out) const;
     Station *byToken(uint32_t token);
+    const Station *byToken(uint32_t token) const;
     Station *registered(int32_t id, Output &out);
 
     SwitchboardConfig config_;

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -269,6 +270,43 @@ TEST_F(CmdrFeedTest, RecordsWrittenInSmallSegmentsAllArriveInOrder) {
         for (const QMessage &m : test::drainMessages()) ASSERT_EQ(recordOf(m).numberA, next++);
     }
     writer.join();
+    EXPECT_EQ(next, kRecords + 1);
+    EXPECT_EQ(feed->state, kFeedRunning);
+}
+
+// A burst of records that waited while the application was busy holds more
+// payloads than the notification buffer keeps intact at once: a tick posts
+// at most a buffer's worth (32 records), the rest wait in the connection,
+// and every record is whole and in order when the application reads it.
+TEST_F(CmdrFeedTest, ABurstIsPostedThirtyTwoRecordsATickAndEveryRecordIntact) {
+    FeedPeer peer;
+    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+    ASSERT_NE(feed, nullptr);
+    constexpr int32_t kRecords = 2500;  // 650 KB of payloads, more than the 512 KiB buffer
+    const std::vector<uint8_t> burst = recordsNumbered(1, kRecords);
+    // As much room as the system grants (all of the burst for root).
+    const int room = 8 << 20;
+    if (setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0) {
+        setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    }
+    std::thread writer([&] { ::send(peer.conn, burst.data(), burst.size(), MSG_NOSIGNAL); });
+    int waiting = 0;
+    for (int before = -1, tries = 0; waiting != before && tries < 500; ++tries) {
+        before = waiting;
+        usleep(20000);
+        ioctl(feed->endpoint.socket, FIONREAD, &waiting);
+    }
+    EXPECT_GT(waiting, static_cast<int>(8 * kFeedBufferSize)) << "a burst waits before the tick";
+    int32_t next = 1, wrong = 0;
+    for (int tick = 0; next <= kRecords && tick < 200; ++tick) {
+        runTicks(1);
+        const auto got = test::drainMessages();
+        EXPECT_LE(got.size(), kFeedBufferRecords);
+        for (const QMessage &m : got) wrong += recordOf(m).numberA != next++;
+    }
+    shutdown(peer.conn, SHUT_RDWR);  // a writer still blocked gives up
+    writer.join();
+    EXPECT_EQ(wrong, 0) << "records overwritten before the application read them";
     EXPECT_EQ(next, kRecords + 1);
     EXPECT_EQ(feed->state, kFeedRunning);
 }

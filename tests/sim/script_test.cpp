@@ -37,6 +37,8 @@ TEST(SimScript, WrongCommandsAreRefused) {
     EXPECT_THROW(parseCommand("ring seventeen 4711"), std::invalid_argument);
     EXPECT_THROW(parseCommand("wait forever"), std::invalid_argument);
     EXPECT_THROW(parseCommand("display 17"), std::invalid_argument);
+    EXPECT_THROW(parseCommand("adjunct sleep"), std::invalid_argument) << "one of deaf, hear, vanish";
+    EXPECT_EQ(parseCommand("faults off")->words.at(0), "off");
 }
 
 }  // namespace

@@ -103,6 +103,20 @@ TEST_F(SimSwitchboard, EveryQueuedRequestIsAcknowledgedAndCarriedOutOnce) {
     EXPECT_EQ(split(again.datagram).size(), 1u) << "nothing carried out twice";
 }
 
+// A copy of an earlier request delayed on the way, arriving after later
+// ones were carried out, is acknowledged again but not carried out again.
+TEST_F(SimSwitchboard, AnOldRequestArrivingLateIsNotCarriedOutAgain) {
+    const uint32_t token = registerStation(17);
+    board.ring(17, "4711");
+    const Bytes answer = request(kFeatureKey, 0x81, 167, token);
+    EXPECT_EQ(eventOf(send(answer)).sub(), 8);
+    EXPECT_EQ(eventOf(send(request(kFeatureKey, 0x82, 161, token))).sub(), 3);
+    const Output late = send(answer);
+    EXPECT_EQ(ofType(late.datagram, kAcknowledge).at(0).sub(), 0x81);
+    EXPECT_EQ(split(late.datagram).size(), 1u) << "acknowledged, not answered again";
+    EXPECT_EQ(split(send(request(kFeatureKey, 0x83, 164, token)).datagram).size(), 3u) << "the next one is new";
+}
+
 TEST_F(SimSwitchboard, IncomingCallAnswerHoldRetrieveClear) {
     const uint32_t token = registerStation(17);
     const Output ringing = board.ring(17, "4711");
