@@ -32,7 +32,7 @@ using namespace qapi;
 
 extern "C" {
 
-QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
+QapiHandle QAPI_CALL QAPI_Adjunct_start(QapiWindow window, const char *host, uint32_t port) {
     // A link without a window could never be stopped, and one without a
     // host could never be opened: neither is created.  Nor is one while the
     // library is not initialised: the next initialise would drop it unfreed.
@@ -56,7 +56,7 @@ QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
     return nullptr;
 }
 
-int QAPI_Adjunct_stop(QapiHandle handle) {
+int QAPI_CALL QAPI_Adjunct_stop(QapiHandle handle) {
     const int slot = slotOf(linkTable(), handle);
     if (slot == kNoSlot || !adjunctCheckHandle(handle)) return 1;
     auto *link = static_cast<AdjunctLink *>(handle);

@@ -51,7 +51,7 @@ struct AdjunctLink {
     int32_t keepAliveCountdown;
     int32_t unansweredKeepAlives;
     RouteSlot slots[kRouteSlots];
-    QWindow window;
+    QapiWindow window;
     uint32_t magic;
 };
 

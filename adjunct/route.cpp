@@ -105,7 +105,7 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_Adjunct_response(QapiHandle handle, uint32_t routeHandle, const char *digits, int32_t value) {
+int QAPI_CALL QAPI_Adjunct_response(QapiHandle handle, uint32_t routeHandle, const char *digits, int32_t value) {
     if (!adjunctCheckHandle(handle)) return 1;
     auto &link = *static_cast<AdjunctLink *>(handle);
     // A failed link has closed its endpoint: an answer could not reach the

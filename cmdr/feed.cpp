@@ -31,7 +31,7 @@ using namespace qapi;
 
 extern "C" {
 
-QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port) {
+QapiHandle QAPI_CALL QAPI_Cmdr_start(QapiWindow window, const char *host, uint32_t port) {
     // A feed without a window could never be stopped and would post its
     // records to no one; one started before initialisation would outlive
     // the next release.
@@ -56,7 +56,7 @@ QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port) {
     return nullptr;
 }
 
-int QAPI_Cmdr_stop(QapiHandle handle) {
+int QAPI_CALL QAPI_Cmdr_stop(QapiHandle handle) {
     if (!cmdrCheckHandle(handle)) return 1;
     CmdrFeed *(&slots)[kMaxFeeds] = stack().registry.feeds;
     auto *feed = static_cast<CmdrFeed *>(handle);

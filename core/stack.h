@@ -7,6 +7,7 @@
 
 #include "core/registry.h"
 #include "net/endpoint.h"
+#include "platform/messaging.h"
 
 namespace qapi {
 
@@ -22,7 +23,7 @@ struct StackState {
     Endpoint stationEndpoint;
     uint8_t stationBuffer[kStationBufferSize];
     uint32_t stackTick;   // 100 ms ticks; 1000 when the timer is created
-    uint32_t tickTimer;   // the running tick timer, 0 when none
+    plat::TimerId tickTimer;  // the running tick timer, 0 when none
     HandleRegistry registry;
 };
 

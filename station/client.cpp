@@ -91,15 +91,15 @@ using namespace qapi;
 
 extern "C" {
 
-QapiHandle QAPI_Client_start(QWindow window, int32_t stationId) {
+QapiHandle QAPI_CALL QAPI_Client_start(QapiWindow window, int32_t stationId) {
     return startClient(NotifyTarget{window, 0}, stationId);
 }
 
-QapiHandle QAPI_Client_start_Thread(QThreadId threadId, int32_t stationId) {
+QapiHandle QAPI_CALL QAPI_Client_start_Thread(QapiThreadId threadId, int32_t stationId) {
     return startClient(NotifyTarget{0, threadId}, stationId);
 }
 
-int QAPI_Client_stop(QapiHandle handle) {
+int QAPI_CALL QAPI_Client_stop(QapiHandle handle) {
     if (!checkClient(handle)) return 1;
     StationClient *(&slots)[kMaxClients] = stack().registry.clients;
     const int slot = slotOf(slots, handle);

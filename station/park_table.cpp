@@ -80,7 +80,7 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_Client_resume(QapiHandle handle, int32_t key) {
+int QAPI_CALL QAPI_Client_resume(QapiHandle handle, int32_t key) {
     StationClient *client = checkRegisteredClient(handle);
     // -1 is the key of every free entry, never of a parked call.
     if (!client || key == -1) return 1;

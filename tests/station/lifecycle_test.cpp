@@ -1,9 +1,4 @@
 // Start and stop of station clients and the handle check.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "core/stack.h"
 #include "station/station_fixture.h"
 
@@ -84,7 +79,7 @@ TEST_F(StationLifecycle, AStationPortInUseCreatesNothingAndTheNextStartTriesAgai
     EXPECT_EQ(QAPI_Client_start(window, 5), nullptr);
     EXPECT_FALSE(stack().stationOpen);
     EXPECT_EQ(stack().registry.clients[0], nullptr);
-    close(blocker);
+    test::closeSocket(blocker);
     EXPECT_NE(QAPI_Client_start(window, 5), nullptr);
 }
 
@@ -106,7 +101,7 @@ TEST_F(StationLifecycle, AThreadClientIsToldThroughThreadMessages) {
     test::runTicks(10);
     const auto beats = notes(QAPI_NOTIFY_HEARTBEAT);
     ASSERT_EQ(beats.size(), 1u);
-    EXPECT_EQ(beats[0].window, 0u);
+    EXPECT_EQ(beats[0].window, QWindow{});
     EXPECT_EQ(beats[0].lParam, 0);
 }
 

@@ -5,9 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "support/sockets.h"
+#if defined(_WIN32)
+#include "windows/message_loop.h"
+#else
 #include "qmsg.h"
+#endif
 
 namespace qapi::test {
 
@@ -15,6 +21,10 @@ namespace qapi::test {
 // interfaces are loopback and interfaces whose names start with "qt" (the
 // veth pairs that tests create themselves).
 ::testing::AssertionResult isolatedNetwork();
+
+// A file of the Linux host by its Linux path (under Wine, the Z: drive is the
+// host's root).
+std::string hostFile(const char *path);
 
 // Advances the manual clock by `ticks` periods of 100 ms.
 inline void runTicks(uint32_t ticks) { qmsgAdvanceClock(ticks * 100); }
