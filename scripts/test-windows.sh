@@ -30,6 +30,6 @@ for preset in windows-x86 windows-x64; do
   echo "=== $preset build ==="
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset"
+  ctest --preset "$preset" -j "$jobs"
 done
 echo "the Windows builds passed"
