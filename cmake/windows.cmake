@@ -41,5 +41,3 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_include_directories(qapi_layout_x86 PRIVATE ${CMAKE_SOURCE_DIR}/include)
   set_target_properties(qapi_layout_x86 PROPERTIES C_STANDARD 11 C_EXTENSIONS OFF)
 endif()
-
-add_subdirectory(${CMAKE_SOURCE_DIR}/examples/windows ${CMAKE_BINARY_DIR}/examples/windows)

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Builds and checks the library for Windows, as root, on a fresh Debian 12
-# machine as well (it installs the mingw-w64 compilers and Wine when they
-# are missing):
+# Builds and checks the library for Windows, on a fresh Debian 12 machine as
+# well (as root it installs the mingw-w64 compilers and Wine when they are
+# missing; any other user is told what is missing):
 #  - windows-x86: the 32-bit qapi.dll that applications load, its export
 #    table (exactly the 29 QAPI_ names, undecorated) and the 32-bit layouts
 #    of the payload records (a C file of static assertions); the example;
@@ -18,6 +18,11 @@ for file in /usr/lib/wine/wine64 /usr/src/googletest/CMakeLists.txt; do
   [ -e "$file" ] || missing="$missing $file"
 done
 if [ -n "$missing" ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "missing:$missing" >&2
+    echo "as root, scripts/test-windows.sh installs them" >&2
+    exit 1
+  fi
   echo "installing what is missing:$missing"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq

@@ -1,16 +1,19 @@
 #!/bin/sh
 # Runs a Windows program under Wine inside a private network namespace whose
 # only interface is a loopback that carries multicast, as netns-run.sh does
-# for Linux programs.  Wine creates sockets in its wineserver, so the server
+# for Linux programs (and, like it, inside a user namespace of its own when
+# not run by root).  Wine creates sockets in its wineserver, so the server
 # must start inside the namespace too: each run gets a Wine prefix of its
 # own in a temporary folder, initialised (wineboot) and served inside the
 # namespace, and removed afterwards.  Nothing the program sends can leave the
-# machine.  Needs root.
+# machine.
 #
 #   wine-run.sh PROGRAM.exe [ARGUMENTS...]     exit status: the program's
 set -eu
 if [ "${QAPI_WINE_INSIDE:-}" != 1 ]; then
-  QAPI_WINE_INSIDE=1 exec unshare --net "$0" "$@"
+  namespaces=--net
+  [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user --net"
+  QAPI_WINE_INSIDE=1 exec unshare $namespaces "$0" "$@"
 fi
 ip link set lo up
 ip link set lo multicast on
