@@ -276,12 +276,11 @@ TEST_F(CmdrFeedTest, ABurstIsPostedThirtyTwoRecordsATickAndEveryRecordIntact) {
     const std::vector<uint8_t> burst = recordsNumbered(1, kRecords);
     // As much room as the system grants (all of the burst for root).
     const int room = 8 << 20;
+    bool forced = false;
 #if defined(SO_RCVBUFFORCE)
-    if (setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
+    forced = setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) == 0;
 #endif
-    {
-        setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
-    }
+    if (!forced) setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     std::thread writer([&] { ::send(peer.conn, burst.data(), burst.size(), MSG_NOSIGNAL); });
     int waiting = 0;
     for (int before = -1, tries = 0; waiting != before && tries < 500; ++tries) {
