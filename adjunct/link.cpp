@@ -21,7 +21,7 @@ using namespace qapi;
 
 extern "C" {
 
-QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
+QapiHandle QAPI_CALL QAPI_Adjunct_start(QapiWindow window, const char *host, uint32_t port) {
     // A link without a window could never be stopped, and one without a
     // host could never be opened: neither is created.  Nor is one while the
     // library is not initialised: the next initialise would drop it unfreed.
@@ -37,6 +37,6 @@ QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port) {
     });
 }
 
-int QAPI_Adjunct_stop(QapiHandle handle) { return adjunctLinks().stop(handle, adjunctCloseLink) ? 0 : 1; }
+int QAPI_CALL QAPI_Adjunct_stop(QapiHandle handle) { return adjunctLinks().stop(handle, adjunctCloseLink) ? 0 : 1; }
 
 }  // extern "C"

@@ -54,7 +54,7 @@ struct AdjunctLink {
     int32_t keepAliveCountdown;
     int32_t unansweredKeepAlives;
     RouteSlot slots[kRouteSlots];
-    QWindow window;
+    QapiWindow window;
     uint32_t magic;
 
     // A link may be used while it carries its kind word and has a window.

@@ -21,7 +21,7 @@ using namespace qapi;
 
 extern "C" {
 
-QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port) {
+QapiHandle QAPI_CALL QAPI_Cmdr_start(QapiWindow window, const char *host, uint32_t port) {
     // A feed without a window could never be stopped and would post its
     // records to no one; one started before initialisation would outlive
     // the next release.
@@ -37,6 +37,6 @@ QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port) {
     });
 }
 
-int QAPI_Cmdr_stop(QapiHandle handle) { return cmdrFeeds().stop(handle, cmdrCloseFeed) ? 0 : 1; }
+int QAPI_CALL QAPI_Cmdr_stop(QapiHandle handle) { return cmdrFeeds().stop(handle, cmdrCloseFeed) ? 0 : 1; }
 
 }  // extern "C"

@@ -36,7 +36,7 @@ struct CmdrFeed {
     Endpoint endpoint;       // Stream, connected to the server
     int32_t pollCountdown;   // ticks to the next poll; only silent ticks count
     int32_t pollCount;       // polls sent since records last arrived
-    QWindow window;          // receives every notification of the feed
+    QapiWindow window;       // receives every notification of the feed
     uint32_t magic;          // kFeedMagic while live
     uint32_t buffered;       // bytes of an unfinished record at the buffer's start
     uint8_t buffer[kFeedBufferSize];

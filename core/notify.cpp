@@ -1,20 +1,21 @@
 #include "core/notify.h"
 
 #include "core/scratch.h"
+#include "platform/messaging.h"
 
 namespace qapi {
 
 int postNotify(const NotifyTarget &target, NotifyCode code, intptr_t param) {
-    if (target.window != 0) return qmsgPostMessage(target.window, QAPI_NOTIFY_MSG, code, param);
-    if (target.thread != 0) return qmsgPostThreadMessage(target.thread, QAPI_NOTIFY_MSG, code, param);
+    if (target.window != 0) return plat::postToWindow(target.window, QAPI_NOTIFY_MSG, code, param);
+    if (target.thread != 0) return plat::postToThread(target.thread, QAPI_NOTIFY_MSG, code, param);
     return 0;
 }
 
-int postToWindow(QWindow window, NotifyCode code, intptr_t param) {
-    return qmsgPostMessage(window, QAPI_NOTIFY_MSG, code, param);
+int postToWindow(QapiWindow window, NotifyCode code, intptr_t param) {
+    return plat::postToWindow(window, QAPI_NOTIFY_MSG, code, param);
 }
 
-void postStatus(QWindow window, NotifyCode code, int32_t state, const char *statusText) {
+void postStatus(QapiWindow window, NotifyCode code, int32_t state, const char *statusText) {
     if (window == 0) return;
     auto *payload = cutScratchFor<StatusPayload>();
     payload->state = state;

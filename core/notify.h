@@ -14,8 +14,8 @@ using StatusPayload = QapiStatusPayload;
 // Who receives a handle's notifications.  A station client has one of the
 // two; a feed or adjunct link a window only.
 struct NotifyTarget {
-    QWindow window;
-    QThreadId thread;
+    QapiWindow window;
+    QapiThreadId thread;
 };
 
 inline bool targetIsEmpty(const NotifyTarget &t) { return t.window == 0 && t.thread == 0; }
@@ -25,8 +25,8 @@ inline bool targetIsEmpty(const NotifyTarget &t) { return t.window == 0 && t.thr
 int postNotify(const NotifyTarget &target, NotifyCode code, intptr_t param);
 // Feed and adjunct notifications go to the window only, even window 0 (which
 // the platform delivers to the posting thread's own queue).
-int postToWindow(QWindow window, NotifyCode code, intptr_t param);
+int postToWindow(QapiWindow window, NotifyCode code, intptr_t param);
 // Cuts an 8-byte StatusPayload, fills it and posts it when the window is set.
-void postStatus(QWindow window, NotifyCode code, int32_t state, const char *statusText);
+void postStatus(QapiWindow window, NotifyCode code, int32_t state, const char *statusText);
 
 }  // namespace qapi

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/messaging.h"
+
 namespace qapi {
 
 inline constexpr uint32_t kTickPeriodMs = 100;
@@ -12,7 +14,7 @@ inline constexpr uint32_t kFirstStackTick = 1000;
 struct StackState {
     bool initialised;
     uint32_t stackTick;  // 100 ms ticks; 1000 when the timer is created
-    uint32_t tickTimer;  // the running tick timer, 0 when none
+    plat::TimerId tickTimer;  // the running tick timer, 0 when none
 };
 
 StackState &stack();

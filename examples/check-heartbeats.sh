@@ -17,6 +17,7 @@ fi
 beats=3
 output=$(timeout 60 "$@" --heartbeats $beats 2>&1)
 status=$?
+output=$(printf '%s\n' "$output" | tr -d '\r')  # a Windows program ends its lines with CR LF
 echo "$output"
 [ $status -eq 0 ] || { echo "the example ended with status $status"; exit 1; }
 printf '%s\n' "$output" | awk -v beats=$beats '

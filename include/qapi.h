@@ -2,10 +2,16 @@
  * qapi.h - QapiDll, the client library of the Quentara call server.
  *
  * An application initialises the library once on a thread that runs a
- * message loop (see qmsg.h), starts handles for the stations, call-record
- * feeds and routing adjunct links it wants, and receives everything the
- * library has to say as messages numbered QAPI_NOTIFY_MSG.  wParam carries a
- * QapiNotifyCode; lParam a small integer or a pointer to a payload record.
+ * message loop, starts handles for the stations, call-record feeds and
+ * routing adjunct links it wants, and receives everything the library has to
+ * say as messages numbered QAPI_NOTIFY_MSG posted to its windows or threads.
+ * wParam carries a QapiNotifyCode; lParam a small integer or a pointer to a
+ * payload record.
+ *
+ * On Windows the library is qapi.dll: notifications arrive in the
+ * application's own message loop (PostMessageA to its windows,
+ * PostThreadMessageA to its threads) and every export is __stdcall.
+ * Elsewhere the message layer of qmsg.h carries them.
  *
  * Payload records are cut from a rotating 512 KiB buffer inside the library:
  * read or copy them while handling the message and never free them.
@@ -20,12 +26,28 @@
 
 #include <stdint.h>
 
-#include "qmsg.h"
-
+/*
+ * QAPI_CALL: the calling convention of every export (__stdcall on Windows,
+ * the platform's own elsewhere).  QAPI_EXPORT: imported from the DLL by
+ * applications; the library's own build defines QAPI_BUILD_DLL.
+ * QapiWindow and QapiThreadId: the targets of notifications.
+ */
 #if defined(_WIN32)
+#include <windows.h>
+#define QAPI_CALL __stdcall
+#if defined(QAPI_BUILD_DLL)
 #define QAPI_EXPORT __declspec(dllexport)
 #else
+#define QAPI_EXPORT __declspec(dllimport)
+#endif
+typedef HWND QapiWindow;
+typedef DWORD QapiThreadId;
+#else
+#include "qmsg.h"
+#define QAPI_CALL
 #define QAPI_EXPORT __attribute__((visibility("default")))
+typedef QWindow QapiWindow;
+typedef QThreadId QapiThreadId;
 #endif
 
 #ifdef __cplusplus
@@ -67,10 +89,10 @@ typedef struct QapiStatusPayload {
  * (low 16 bits).  Calling it again drops every handle and takes the new port.
  * Returns 0 when ready, 1 when the socket library failed to start.
  */
-QAPI_EXPORT int QAPI_Stack_initialize(uint32_t port);
+QAPI_EXPORT int QAPI_CALL QAPI_Stack_initialize(uint32_t port);
 
 /* Stops the library: frees every handle and closes every socket. */
-QAPI_EXPORT void QAPI_Stack_release(void);
+QAPI_EXPORT void QAPI_CALL QAPI_Stack_release(void);
 
 /* ------------------------------------------------------------------------
  * Station clients
@@ -145,11 +167,11 @@ typedef struct QapiLineList {
  * live, or the station endpoint cannot be opened.  Registration starts with
  * the next tick.
  */
-QAPI_EXPORT QapiHandle QAPI_Client_start(QWindow window, int32_t stationId);
-QAPI_EXPORT QapiHandle QAPI_Client_start_Thread(QThreadId threadId, int32_t stationId);
+QAPI_EXPORT QapiHandle QAPI_CALL QAPI_Client_start(QapiWindow window, int32_t stationId);
+QAPI_EXPORT QapiHandle QAPI_CALL QAPI_Client_start_Thread(QapiThreadId threadId, int32_t stationId);
 
 /* Stops a station client; nothing is sent to the server.  0, or 1 for a handle that is not a live client. */
-QAPI_EXPORT int QAPI_Client_stop(QapiHandle handle);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_stop(QapiHandle handle);
 
 /* ---- Station operations ---------------------------------------------------
  * Every operation returns 0 when its request was queued or sent (not when
@@ -163,30 +185,30 @@ QAPI_EXPORT int QAPI_Client_stop(QapiHandle handle);
 
 /* Starts a call, dialing `digits` (NULL for none); sent at once.  Posts
  * QAPI_NOTIFY_TEXT with the client's dialed text.  Needs canNewcall. */
-QAPI_EXPORT int QAPI_Client_newcall(QapiHandle client, const char *digits);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_newcall(QapiHandle client, const char *digits);
 /* Dials further digits: those given within about 0.4 s of each other travel
  * together.  Posts QAPI_NOTIFY_TEXT with the dialed text, also when refused
  * for a text without dial characters.  Needs canDigits. */
-QAPI_EXPORT int QAPI_Client_digits(QapiHandle client, const char *digits);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_digits(QapiHandle client, const char *digits);
 
 /* Feature keys, each gated by the permission byte of the same name. */
-QAPI_EXPORT int QAPI_Client_answer(QapiHandle client);        /* canAnswer      */
-QAPI_EXPORT int QAPI_Client_clear(QapiHandle client);         /* canClear       */
-QAPI_EXPORT int QAPI_Client_hold(QapiHandle client);          /* canHold        */
-QAPI_EXPORT int QAPI_Client_retrieve(QapiHandle client);      /* canRetrieve    */
-QAPI_EXPORT int QAPI_Client_callb(QapiHandle client);         /* canCallback    */
-QAPI_EXPORT int QAPI_Client_suspend(QapiHandle client);       /* canSuspend     */
-QAPI_EXPORT int QAPI_Client_conference(QapiHandle client);    /* canConference  */
-QAPI_EXPORT int QAPI_Client_transfer(QapiHandle client);      /* canTransfer    */
-QAPI_EXPORT int QAPI_Client_record_start(QapiHandle client);  /* canRecordStart */
-QAPI_EXPORT int QAPI_Client_record_stop(QapiHandle client);   /* canRecordStop  */
-QAPI_EXPORT int QAPI_Client_mailbox(QapiHandle client);       /* canMailbox     */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_answer(QapiHandle client);        /* canAnswer      */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_clear(QapiHandle client);         /* canClear       */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_hold(QapiHandle client);          /* canHold        */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_retrieve(QapiHandle client);      /* canRetrieve    */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_callb(QapiHandle client);         /* canCallback    */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_suspend(QapiHandle client);       /* canSuspend     */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_conference(QapiHandle client);    /* canConference  */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_transfer(QapiHandle client);      /* canTransfer    */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_record_start(QapiHandle client);  /* canRecordStart */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_record_stop(QapiHandle client);   /* canRecordStop  */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_mailbox(QapiHandle client);       /* canMailbox     */
 
 /* Takes back the call of the station's call list whose number is the
  * leading decimal of `number` (e.g. "0042").  Needs canPickup. */
-QAPI_EXPORT int QAPI_Client_transfer_undo(QapiHandle client, const char *number);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_transfer_undo(QapiHandle client, const char *number);
 /* Deflects the present call to `digits`; allowed in any state. */
-QAPI_EXPORT int QAPI_Client_deflect(QapiHandle client, const char *digits);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_deflect(QapiHandle client, const char *digits);
 
 /* ---- Busy-lamp panel: watched extensions ---------------------------------- */
 
@@ -199,17 +221,17 @@ typedef struct QapiExtensionStatus {
 /* Watches `extension` (on: low 8 bits non-zero) or stops watching it.  New
  * watches are sent to the server about one second after the last of a
  * burst, once the station is registered.  Refused when 512 are watched. */
-QAPI_EXPORT int QAPI_Client_bdp_register(QapiHandle client, int32_t extension, int32_t on);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_bdp_register(QapiHandle client, int32_t extension, int32_t on);
 /* Answers the call of a watched extension whose last status is 2. */
-QAPI_EXPORT int QAPI_Client_bdp_answer(QapiHandle client, int32_t extension);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_bdp_answer(QapiHandle client, int32_t extension);
 /* Intrudes on a watched extension whose last status is 3. */
-QAPI_EXPORT int QAPI_Client_bdp_intrude(QapiHandle client, int32_t extension);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_bdp_intrude(QapiHandle client, int32_t extension);
 
 /* ---- Parked calls -------------------------------------------------------- */
 
 /* Takes the parked call whose key (the first word of its entry) is `key`;
  * refused when the last park list (QAPI_NOTIFY_PARK_LIST) does not hold it. */
-QAPI_EXPORT int QAPI_Client_resume(QapiHandle client, int32_t key);
+QAPI_EXPORT int QAPI_CALL QAPI_Client_resume(QapiHandle client, int32_t key);
 
 /* ---- Call-record feed ---------------------------------------------------- */
 
@@ -265,10 +287,10 @@ typedef struct QapiCmdrRecordPayload {
  * 32 feeds are open, window is 0, host is NULL or the library is not
  * initialised.
  */
-QAPI_EXPORT QapiHandle QAPI_Cmdr_start(QWindow window, const char *host, uint32_t port);
+QAPI_EXPORT QapiHandle QAPI_CALL QAPI_Cmdr_start(QapiWindow window, const char *host, uint32_t port);
 
 /* Closes and frees a feed.  Returns 0, or 1 when the handle is not a live feed. */
-QAPI_EXPORT int QAPI_Cmdr_stop(QapiHandle feed);
+QAPI_EXPORT int QAPI_CALL QAPI_Cmdr_stop(QapiHandle feed);
 /* ---- Routing adjunct ---------------------------------------------------
  * A link over which the call server asks where a call is to be routed.  The
  * link reports QAPI_NOTIFY_ADJUNCT_STATUS when it comes up (the server's first
@@ -305,10 +327,10 @@ typedef struct QapiRouteRequestPayload {
  * (low 16 bits); notifications go to window.  Returns the link, or NULL when
  * window is 0, host is NULL, the host cannot be reached or 8 links are open.
  */
-QAPI_EXPORT QapiHandle QAPI_Adjunct_start(QWindow window, const char *host, uint32_t port);
+QAPI_EXPORT QapiHandle QAPI_CALL QAPI_Adjunct_start(QapiWindow window, const char *host, uint32_t port);
 
 /* Closes the link; requests not yet answered stay unanswered.  0 or 1. */
-QAPI_EXPORT int QAPI_Adjunct_stop(QapiHandle link);
+QAPI_EXPORT int QAPI_CALL QAPI_Adjunct_stop(QapiHandle link);
 
 /*
  * Answers the route request `handle` of this link with the dial characters
@@ -316,8 +338,8 @@ QAPI_EXPORT int QAPI_Adjunct_stop(QapiHandle link);
  * and value.  Refused (1) when the request is unknown, already answered or
  * 50 ticks (5 s) old.
  */
-QAPI_EXPORT int QAPI_Adjunct_response(QapiHandle link, uint32_t handle, const char *digits,
-                                      int32_t value);
+QAPI_EXPORT int QAPI_CALL QAPI_Adjunct_response(QapiHandle link, uint32_t handle,
+                                                const char *digits, int32_t value);
 
 #ifdef __cplusplus
 }

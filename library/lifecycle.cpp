@@ -3,6 +3,7 @@
 #include "cmdr/feed.h"
 #include "core/stack.h"
 #include "library/library.h"
+#include "platform/messaging.h"
 #include "platform/socket.h"
 #include "qapi.h"
 #include "station/client.h"
@@ -30,15 +31,15 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_Stack_initialize(uint32_t port) {
+int QAPI_CALL QAPI_Stack_initialize(uint32_t port) {
     StackState &s = stack();
     if (s.initialised) releaseEveryHandle();
     stationResetParkTables();
     if (!s.initialised) {
         // One timer for the process: a timer left by a release is stopped
         // first, so re-initialising never makes the tick run twice as often.
-        if (s.tickTimer != 0) qmsgKillTimer(s.tickTimer);
-        s.tickTimer = qmsgSetTimer(kTickPeriodMs, tickCallback);
+        if (s.tickTimer != 0) plat::stopTimer(s.tickTimer);
+        s.tickTimer = plat::startTimer(kTickPeriodMs, tickCallback);
         s.stackTick = kFirstStackTick;
         if (plat::startSocketLibrary() != 0) return 1;
     }
@@ -47,7 +48,7 @@ int QAPI_Stack_initialize(uint32_t port) {
     return 0;
 }
 
-void QAPI_Stack_release(void) {
+void QAPI_CALL QAPI_Stack_release(void) {
     StackState &s = stack();
     if (s.initialised) releaseEveryHandle();
     plat::cleanupSocketLibrary();

@@ -59,7 +59,9 @@ int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int s
         storeRemoteAddress(endpoint, *entry);
         const plat::SocketHandle s = ::socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
         if (s == plat::kNoSocket) continue;
-        if (::connect(s, entry->ai_addr, entry->ai_addrlen) != 0 && !plat::lastErrorWouldBlock()) {
+        // Windows takes the address length as an int: an address is a few bytes.
+        const auto length = static_cast<socklen_t>(entry->ai_addrlen);
+        if (::connect(s, entry->ai_addr, length) != 0 && !plat::lastErrorWouldBlock()) {
             plat::closeSocket(s);
             continue;
         }

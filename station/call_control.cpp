@@ -26,24 +26,24 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_Client_answer(QapiHandle h) { return featureKey(h, &StatusSnapshot::canAnswer, kAnswerKey); }
-int QAPI_Client_clear(QapiHandle h) { return featureKey(h, &StatusSnapshot::canClear, kClearKey); }
-int QAPI_Client_hold(QapiHandle h) { return featureKey(h, &StatusSnapshot::canHold, kHoldKey); }
-int QAPI_Client_retrieve(QapiHandle h) { return featureKey(h, &StatusSnapshot::canRetrieve, kRetrieveKey); }
-int QAPI_Client_callb(QapiHandle h) { return featureKey(h, &StatusSnapshot::canCallback, kCallbackKey); }
-int QAPI_Client_conference(QapiHandle h) {
+int QAPI_CALL QAPI_Client_answer(QapiHandle h) { return featureKey(h, &StatusSnapshot::canAnswer, kAnswerKey); }
+int QAPI_CALL QAPI_Client_clear(QapiHandle h) { return featureKey(h, &StatusSnapshot::canClear, kClearKey); }
+int QAPI_CALL QAPI_Client_hold(QapiHandle h) { return featureKey(h, &StatusSnapshot::canHold, kHoldKey); }
+int QAPI_CALL QAPI_Client_retrieve(QapiHandle h) { return featureKey(h, &StatusSnapshot::canRetrieve, kRetrieveKey); }
+int QAPI_CALL QAPI_Client_callb(QapiHandle h) { return featureKey(h, &StatusSnapshot::canCallback, kCallbackKey); }
+int QAPI_CALL QAPI_Client_conference(QapiHandle h) {
     return featureKey(h, &StatusSnapshot::canConference, kConferenceKey);
 }
-int QAPI_Client_transfer(QapiHandle h) { return featureKey(h, &StatusSnapshot::canTransfer, kTransferKey); }
-int QAPI_Client_record_start(QapiHandle h) {
+int QAPI_CALL QAPI_Client_transfer(QapiHandle h) { return featureKey(h, &StatusSnapshot::canTransfer, kTransferKey); }
+int QAPI_CALL QAPI_Client_record_start(QapiHandle h) {
     return featureKey(h, &StatusSnapshot::canRecordStart, kRecordStartKey);
 }
-int QAPI_Client_record_stop(QapiHandle h) {
+int QAPI_CALL QAPI_Client_record_stop(QapiHandle h) {
     return featureKey(h, &StatusSnapshot::canRecordStop, kRecordStopKey);
 }
-int QAPI_Client_mailbox(QapiHandle h) { return featureKey(h, &StatusSnapshot::canMailbox, kMailboxKey); }
+int QAPI_CALL QAPI_Client_mailbox(QapiHandle h) { return featureKey(h, &StatusSnapshot::canMailbox, kMailboxKey); }
 
-int QAPI_Client_suspend(QapiHandle handle) {
+int QAPI_CALL QAPI_Client_suspend(QapiHandle handle) {
     StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !client->snapshot.canSuspend) return 1;
     // Both keys or neither: a hold without its suspend is not what was asked.
@@ -53,7 +53,7 @@ int QAPI_Client_suspend(QapiHandle handle) {
     return 0;
 }
 
-int QAPI_Client_transfer_undo(QapiHandle handle, const char *number) {
+int QAPI_CALL QAPI_Client_transfer_undo(QapiHandle handle, const char *number) {
     StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !client->snapshot.canPickup || !number) return 1;
     const uint32_t n = parseLeadingDecimal(number);
@@ -67,7 +67,7 @@ int QAPI_Client_transfer_undo(QapiHandle handle, const char *number) {
     return stationEnqueueRequest(*client, request) ? 0 : 1;
 }
 
-int QAPI_Client_deflect(QapiHandle handle, const char *digits) {
+int QAPI_CALL QAPI_Client_deflect(QapiHandle handle, const char *digits) {
     StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !digits) return 1;
     StationRequest request{};

@@ -79,14 +79,14 @@ using namespace qapi;
 
 extern "C" {
 
-QapiHandle QAPI_Client_start(QWindow window, int32_t stationId) {
+QapiHandle QAPI_CALL QAPI_Client_start(QapiWindow window, int32_t stationId) {
     return startClient(NotifyTarget{window, 0}, stationId);
 }
 
-QapiHandle QAPI_Client_start_Thread(QThreadId threadId, int32_t stationId) {
+QapiHandle QAPI_CALL QAPI_Client_start_Thread(QapiThreadId threadId, int32_t stationId) {
     return startClient(NotifyTarget{0, threadId}, stationId);
 }
 
-int QAPI_Client_stop(QapiHandle handle) { return stationClients().stop(handle) ? 0 : 1; }
+int QAPI_CALL QAPI_Client_stop(QapiHandle handle) { return stationClients().stop(handle) ? 0 : 1; }
 
 }  // extern "C"

@@ -40,7 +40,7 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
+int QAPI_CALL QAPI_Client_newcall(QapiHandle handle, const char *digits) {
     StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !client->snapshot.canNewcall) return 1;
     emptyPendingDial(*client);
@@ -62,7 +62,7 @@ int QAPI_Client_newcall(QapiHandle handle, const char *digits) {
     return 0;
 }
 
-int QAPI_Client_digits(QapiHandle handle, const char *digits) {
+int QAPI_CALL QAPI_Client_digits(QapiHandle handle, const char *digits) {
     StationClient *client = stationFindRegisteredClient(handle);
     if (!client || !client->snapshot.canDigits || !digits) return 1;
     bool accepted = false;

@@ -109,7 +109,7 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_Client_bdp_register(QapiHandle handle, int32_t extension, int32_t on) {
+int QAPI_CALL QAPI_Client_bdp_register(QapiHandle handle, int32_t extension, int32_t on) {
     StationClient *client = stationFindClient(handle);
     if (!client) return 1;
     if (extension == kNoExtension) return 0;
@@ -131,11 +131,11 @@ int QAPI_Client_bdp_register(QapiHandle handle, int32_t extension, int32_t on) {
     return 0;
 }
 
-int QAPI_Client_bdp_answer(QapiHandle handle, int32_t extension) {
+int QAPI_CALL QAPI_Client_bdp_answer(QapiHandle handle, int32_t extension) {
     return actOnWatched(handle, extension, kExtensionAnswerable, kWatchAnswerType);
 }
 
-int QAPI_Client_bdp_intrude(QapiHandle handle, int32_t extension) {
+int QAPI_CALL QAPI_Client_bdp_intrude(QapiHandle handle, int32_t extension) {
     return actOnWatched(handle, extension, kExtensionIntrudable, kWatchIntrudeType);
 }
 

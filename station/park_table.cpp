@@ -80,7 +80,7 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_Client_resume(QapiHandle handle, int32_t key) {
+int QAPI_CALL QAPI_Client_resume(QapiHandle handle, int32_t key) {
     StationClient *client = stationFindRegisteredClient(handle);
     if (!client || key == kNoParkKey) return 1;
     for (const ParkEntry &entry : stationParkTables().current) {

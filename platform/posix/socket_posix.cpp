@@ -4,7 +4,6 @@
 // must not raise SIGPIPE), "would block" is EAGAIN or EWOULDBLOCK, and a
 // stream reset after an orderly close is reported as an error.
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -68,32 +67,6 @@ long sendDatagramTo(SocketHandle s, const void *data, size_t length, const socka
 
 long sendConnected(SocketHandle s, const void *data, size_t length) {
     return ::send(s, data, length, MSG_NOSIGNAL);
-}
-
-bool hostName(char *out, size_t capacity) {
-    if (::gethostname(out, capacity) != 0) return false;
-    out[capacity - 1] = '\0';
-    return true;
-}
-
-bool resolveIpv4(const char *name, uint32_t *address, bool *found) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo *list = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &list) != 0 || !list) return false;
-    *found = false;
-    for (const addrinfo *a = list; a; a = a->ai_next) {
-        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-            sockaddr_in in;
-            std::memcpy(&in, a->ai_addr, sizeof in);
-            *address = ntohl(in.sin_addr.s_addr);
-            *found = true;
-            break;
-        }
-    }
-    ::freeaddrinfo(list);
-    return true;
 }
 
 }  // namespace qapi::plat

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <optional>
 #include <vector>
 
@@ -20,11 +17,6 @@ using Bytes = std::vector<uint8_t>;
 
 inline const Bytes kKeepAlive{0x00, 0x01, 0x00, 0x00};
 inline const Bytes kKeepAliveReply{0x00, 0x81, 0x00, 0x00};
-
-inline bool waitReadable(int fd, int waitMs) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, waitMs) == 1;
-}
 
 inline void putU32(Bytes &b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));

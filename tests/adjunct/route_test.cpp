@@ -2,9 +2,6 @@
 // and refusals; the 50-tick window.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstring>
 
@@ -219,7 +216,7 @@ TEST_F(RouteTest, AnAnswerThatCannotBeSentIsRefusedAndTheRequestStaysUnanswered)
     const uint32_t second = ask(routeRequest({.id = 12}))->handle;
     // The server's port closes: the first send provokes a port-unreachable
     // reply, which makes the next send fail.
-    close(server.fd);
+    test::closeSocket(server.fd);
     EXPECT_EQ(QAPI_Adjunct_response(link, first, "1", 0), 0);
     EXPECT_EQ(QAPI_Adjunct_response(link, second, "2", 0), 1);
     EXPECT_EQ(link->slots[1].state, SlotState::Pending);

@@ -2,14 +2,6 @@
 // 127.0.0.1 or ::1 whose connections the test accepts on its own thread.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <algorithm>
 #include <memory>
@@ -25,15 +17,14 @@
 namespace qapi {
 namespace {
 
+using namespace std::chrono_literals;
+
 using test::runTicks;
 using test::WireRecord;
 
 constexpr int kWaitMs = 10000;  // bounded, and generous for a loaded machine
 
-bool waitReadable(int fd, int waitMs = kWaitMs) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, waitMs) == 1;
-}
+bool waitReadable(plat::SocketHandle s, int waitMs = kWaitMs) { return test::waitReadable(s, waitMs); }
 
 std::vector<uint8_t> validRecord(int32_t numberA) {
     WireRecord r(0);
@@ -45,16 +36,16 @@ std::vector<uint8_t> validRecord(int32_t numberA) {
 // The server side of one feed.
 struct FeedPeer {
     test::TestSocket listener;
-    int conn = -1;
+    plat::SocketHandle conn = plat::kNoSocket;
 
     explicit FeedPeer(bool ipv6 = false) : listener(SOCK_STREAM, ipv6) {}
     ~FeedPeer() {
-        if (conn >= 0) close(conn);
+        if (conn != plat::kNoSocket) test::closeSocket(conn);
     }
     CmdrFeed *start(QWindow window, const char *host) {
         auto *feed = static_cast<CmdrFeed *>(QAPI_Cmdr_start(window, host, listener.port));
         if (feed) {
-            if (conn >= 0) close(conn);
+            if (conn != plat::kNoSocket) test::closeSocket(conn);
             conn = accept(listener.fd, nullptr, nullptr);
         }
         return feed;
@@ -72,8 +63,7 @@ struct FeedPeer {
             ASSERT_EQ(recv(conn, &b, 1, 0), 1);
             EXPECT_EQ(b, kPollByte);
         }
-        uint8_t extra;
-        EXPECT_EQ(recv(conn, &extra, 1, MSG_DONTWAIT), -1) << "an unexpected poll";
+        EXPECT_FALSE(waitReadable(conn, 0)) << "an unexpected poll";
     }
     // Reads until the feed closes its end: the number of poll bytes that came
     // first, or -1 when the connection stays open.
@@ -83,7 +73,7 @@ struct FeedPeer {
             uint8_t b;
             if (!waitReadable(conn)) return -1;
             const ssize_t n = recv(conn, &b, 1, 0);
-            if (n <= 0) return n == 0 || errno == ECONNRESET ? polls : -1;
+            if (n <= 0) return n == 0 || test::lastErrorWasReset() ? polls : -1;
             EXPECT_EQ(b, kPollByte);
             ++polls;
         }
@@ -260,7 +250,7 @@ TEST_F(CmdrFeedTest, RecordsWrittenInSmallSegmentsAllArriveInOrder) {
         for (size_t at = 0; at < stream.size(); at += 50) {
             const size_t n = std::min<size_t>(50, stream.size() - at);
             if (::send(peer.conn, stream.data() + at, n, 0) != static_cast<ssize_t>(n)) return;
-            usleep(100);
+            test::pause(100us);
         }
     });
     int32_t next = 1;
@@ -286,15 +276,17 @@ TEST_F(CmdrFeedTest, ABurstIsPostedThirtyTwoRecordsATickAndEveryRecordIntact) {
     const std::vector<uint8_t> burst = recordsNumbered(1, kRecords);
     // As much room as the system grants (all of the burst for root).
     const int room = 8 << 20;
-    if (setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0) {
-        setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
-    }
+    bool forced = false;
+#if defined(SO_RCVBUFFORCE)
+    forced = setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) == 0;
+#endif
+    if (!forced) setsockopt(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     std::thread writer([&] { ::send(peer.conn, burst.data(), burst.size(), MSG_NOSIGNAL); });
     int waiting = 0;
     for (int before = -1, tries = 0; waiting != before && tries < 500; ++tries) {
         before = waiting;
-        usleep(20000);
-        ioctl(feed->endpoint.socket, FIONREAD, &waiting);
+        test::pause(20ms);
+        waiting = test::bytesWaiting(feed->endpoint.socket);
     }
     EXPECT_GT(waiting, static_cast<int>(8 * kFeedBufferSize)) << "a burst waits before the tick";
     int32_t next = 1, wrong = 0;
@@ -323,7 +315,7 @@ TEST_F(CmdrFeedTest, AnErrorEndsTheFeedAndDropsAnUnfinishedRecord) {
     EXPECT_EQ(feed->buffered, 100u);
     linger hard{1, 0};
     setsockopt(peer.conn, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(peer.conn);
+    test::closeSocket(peer.conn);
     peer.conn = -1;
     ASSERT_TRUE(waitReadable(feed->endpoint.socket));
     runTicks(1);
@@ -341,14 +333,14 @@ TEST_F(CmdrFeedTest, AnOrderlyCloseReadsAsSilenceUntilTheNextPollIsAnsweredWithA
     ASSERT_NE(feed, nullptr);
     runTicks(1);
     peer.expectPolls(1);
-    close(peer.conn);  // every byte read: an orderly close
+    test::closeSocket(peer.conn);  // every byte read: an orderly close
     peer.conn = -1;
     ASSERT_TRUE(waitReadable(feed->endpoint.socket));
     runTicks(50);
     EXPECT_EQ(feed->state, kFeedRunning);
     EXPECT_EQ(feed->pollCount, 2);  // the poll of tick 51 went out
     EXPECT_TRUE(test::drainMessages().empty());
-    usleep(2000);  // the closed peer's reset to that poll crosses loopback
+    test::pause(2ms);  // the closed peer's reset to that poll crosses loopback
     runTicks(1);
     const auto got = test::drainMessages();
     ASSERT_EQ(got.size(), 1u);

@@ -19,7 +19,7 @@ TEST(Notify, StationTargetsTakeTheWindowFirstThenTheThreadElseNothing) {
     EXPECT_EQ(got[0].window, w);
     EXPECT_EQ(got[0].message, QAPI_NOTIFY_MSG);
     EXPECT_EQ(got[0].wParam, static_cast<uintptr_t>(QAPI_NOTIFY_HEARTBEAT));
-    EXPECT_EQ(got[1].window, 0u);  // a thread message carries no window
+    EXPECT_EQ(got[1].window, QWindow{});  // a thread message carries no window
     EXPECT_EQ(got[1].wParam, static_cast<uintptr_t>(QAPI_NOTIFY_DIGIT));
     EXPECT_EQ(got[1].lParam, '7');
     qmsgDestroyWindow(w);

@@ -1,18 +1,16 @@
 // Endpoints over real sockets on loopback, inside the test's own namespace.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "net/endpoint.h"
 #include "support/test_support.h"
 
 namespace qapi {
 namespace {
+
+using namespace std::chrono_literals;
 
 using test::TestSocket;
 
@@ -30,7 +28,7 @@ bool restIsZero(const Endpoint &e) {
 }
 
 // The peer's view of a datagram from the endpoint: the sender's address.
-sockaddr_storage receiveFrom(int fd, std::vector<uint8_t> &data) {
+sockaddr_storage receiveFrom(plat::SocketHandle fd, std::vector<uint8_t> &data) {
     sockaddr_storage from{};
     socklen_t len = sizeof from;
     data.resize(2048);
@@ -111,8 +109,8 @@ TEST(Endpoint, StreamReadsDataThenZeroAfterAnOrderlyCloseAndSurvivesAReset) {
     Endpoint e{};
     ASSERT_EQ(openStream(e, "127.0.0.1", listener.port), kOpened);
     EXPECT_EQ(e.kind, EndpointKind::Stream);
-    const int server = accept(listener.fd, nullptr, nullptr);
-    ASSERT_GE(server, 0);
+    const plat::SocketHandle server = accept(listener.fd, nullptr, nullptr);
+    ASSERT_NE(server, plat::kNoSocket);
     const uint8_t poll = 0x58;
     ASSERT_EQ(sendBytes(e, &poll, 1), 0);
     uint8_t got = 0;
@@ -120,7 +118,7 @@ TEST(Endpoint, StreamReadsDataThenZeroAfterAnOrderlyCloseAndSurvivesAReset) {
     EXPECT_EQ(got, 0x58);
     ASSERT_EQ(send(server, "abc", 3, 0), 3);
     uint8_t buf[8];
-    usleep(1000);
+    test::pause(1ms);
     EXPECT_EQ(receiveBytes(e, buf, 2), 2);
     EXPECT_EQ(receiveBytes(e, buf, 8), 1);
     EXPECT_EQ(receiveBytes(e, buf, 8), 0);
@@ -129,15 +127,19 @@ TEST(Endpoint, StreamReadsDataThenZeroAfterAnOrderlyCloseAndSurvivesAReset) {
     // down; sending afterwards must fail quietly, never with SIGPIPE.
     linger hard{1, 0};
     setsockopt(server, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(server);
-    usleep(1000);
+    test::closeSocket(server);
+    test::pause(1ms);
+#if !defined(_WIN32)
     struct sigaction old {};
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &dfl, &old);
+#endif
     int failures = 0;
     for (int i = 0; i < 3; ++i) failures += sendBytes(e, &poll, 1);
+#if !defined(_WIN32)
     sigaction(SIGPIPE, &old, nullptr);
+#endif
     EXPECT_GE(failures, 1);
     EXPECT_LE(receiveBytes(e, buf, 8), 0);
     closeEndpoint(e);
@@ -147,16 +149,16 @@ TEST(Endpoint, AStreamClosedInOrderReadsZeroUntilASendProvokesTheResetThenFails)
     TestSocket listener(SOCK_STREAM);
     Endpoint e{};
     ASSERT_EQ(openStream(e, "127.0.0.1", listener.port), kOpened);
-    const int server = accept(listener.fd, nullptr, nullptr);
-    ASSERT_GE(server, 0);
-    close(server);  // orderly close: FIN
-    usleep(1000);
+    const plat::SocketHandle server = accept(listener.fd, nullptr, nullptr);
+    ASSERT_NE(server, plat::kNoSocket);
+    test::closeSocket(server);  // orderly close: FIN
+    test::pause(1ms);
     uint8_t buf[8];
     EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 0);  // as an empty queue
     EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 0);
     const uint8_t poll = 0x58;
     EXPECT_EQ(sendBytes(e, &poll, 1), 0);  // the closed peer answers with a reset
-    usleep(1000);
+    test::pause(1ms);
     EXPECT_EQ(receiveBytes(e, buf, sizeof buf), -1);
     closeEndpoint(e);
 }

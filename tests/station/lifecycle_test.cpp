@@ -1,9 +1,4 @@
 // Start and stop of station clients and the handle check.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "station/client.h"
 #include "station/endpoint.h"
 #include "station/station_fixture.h"
@@ -77,7 +72,7 @@ TEST_F(StationLifecycle, EveryOneOfTheFiveHundredTwelveSlotsCanBeTakenButNoMore)
 }
 
 TEST_F(StationLifecycle, AStationPortInUseCreatesNothingAndTheNextStartTriesAgain) {
-    const int blocker = socket(AF_INET, SOCK_DGRAM, 0);
+    const plat::SocketHandle blocker = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(test::kStationPort);
@@ -85,7 +80,7 @@ TEST_F(StationLifecycle, AStationPortInUseCreatesNothingAndTheNextStartTriesAgai
     EXPECT_EQ(QAPI_Client_start(window, 5), nullptr);
     EXPECT_FALSE(stationEndpoint().open);
     EXPECT_EQ(stationClients()[0], nullptr);
-    close(blocker);
+    test::closeSocket(blocker);
     EXPECT_NE(QAPI_Client_start(window, 5), nullptr);
 }
 
@@ -107,7 +102,7 @@ TEST_F(StationLifecycle, AThreadClientIsToldThroughThreadMessages) {
     test::runTicks(10);
     const auto beats = notes(QAPI_NOTIFY_HEARTBEAT);
     ASSERT_EQ(beats.size(), 1u);
-    EXPECT_EQ(beats[0].window, 0u);
+    EXPECT_EQ(beats[0].window, QWindow{});
     EXPECT_EQ(beats[0].lParam, 0);
 }
 

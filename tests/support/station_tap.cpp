@@ -1,20 +1,16 @@
-#include "station/endpoint.h"
 #include "support/station_tap.h"
-
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "station/endpoint.h"
 
 namespace qapi::test {
 
 uint64_t udpDatagramsSent() {
     // Two "Udp:" lines: the column names, then the values.
-    std::ifstream snmp("/proc/thread-self/net/snmp");
+    std::ifstream snmp(hostFile("/proc/thread-self/net/snmp"));
     std::string line, names;
     while (std::getline(snmp, line)) {
         if (line.rfind("Udp: ", 0) != 0) continue;
@@ -33,8 +29,7 @@ uint64_t udpDatagramsSent() {
 }
 
 ::testing::AssertionResult stationDatagramWaiting() {
-    pollfd p{stationEndpoint().endpoint.socket, POLLIN, 0};
-    if (poll(&p, 1, 5000) == 1) return ::testing::AssertionSuccess();
+    if (waitReadable(stationEndpoint().endpoint.socket, 5000)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "no datagram reached the station endpoint";
 }
 
@@ -48,8 +43,7 @@ std::vector<Datagram> StationTap::take() {
     const uint64_t sent = udpDatagramsSent();
     std::vector<Datagram> out;
     for (; seen_ < sent; ++seen_) {
-        pollfd p{socket_.fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) != 1) {
+        if (!waitReadable(socket_.fd, 5000)) {
             ADD_FAILURE() << "a datagram the library sent did not arrive";
             break;
         }

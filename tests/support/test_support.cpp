@@ -1,30 +1,34 @@
 #include "support/test_support.h"
 
-#include <arpa/inet.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <string>
+#include <fstream>
 
 namespace qapi::test {
 
 ::testing::AssertionResult isolatedNetwork() {
-    // The interfaces of this process's own network namespace (sysfs may show
-    // the host's).
-    struct if_nameindex *names = if_nameindex();
-    if (!names) return ::testing::AssertionFailure() << "cannot list the network interfaces";
-    std::string foreign;
-    for (struct if_nameindex *i = names; i->if_index != 0; ++i) {
-        const std::string name = i->if_name;
+    // The interfaces of the calling thread's network namespace (sysfs may
+    // show the host's): the name that starts each line after two of headings.
+    std::ifstream devices(hostFile("/proc/thread-self/net/dev"));
+    if (!devices) return ::testing::AssertionFailure() << "cannot list the network interfaces";
+    std::string line, foreign;
+    for (int row = 0; std::getline(devices, line); ++row) {
+        if (row < 2) continue;
+        const size_t start = line.find_first_not_of(' ');
+        if (start == std::string::npos) continue;
+        const std::string name = line.substr(start, line.find(':') - start);
         if (name != "lo" && name.rfind("qt", 0) != 0) foreign += name + " ";
     }
-    if_freenameindex(names);
     if (foreign.empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "refusing to multicast: this network namespace has "
                                          << foreign << "(run the test through tests/support/netns-run.sh)";
+}
+
+std::string hostFile(const char *path) {
+#if defined(_WIN32)
+    return std::string("Z:") + path;
+#else
+    return path;
+#endif
 }
 
 std::vector<QMessage> drainMessages() {
@@ -57,7 +61,7 @@ TestSocket::TestSocket(int type, bool ipv6) {
 }
 
 TestSocket::~TestSocket() {
-    if (fd >= 0) close(fd);
+    if (fd != plat::kNoSocket) closeSocket(fd);
 }
 
 GroupSender::GroupSender(uint16_t p) : port(p) {
@@ -66,7 +70,7 @@ GroupSender::GroupSender(uint16_t p) : port(p) {
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
 }
 
-GroupSender::~GroupSender() { close(fd); }
+GroupSender::~GroupSender() { closeSocket(fd); }
 
 void GroupSender::send(const std::vector<uint8_t> &bytes) const {
     sockaddr_in to{};

@@ -5,9 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "support/sockets.h"
+#if defined(_WIN32)
+#include "windows/message_loop.h"
+#else
 #include "qmsg.h"
+#endif
 
 namespace qapi::test {
 
@@ -15,6 +21,10 @@ namespace qapi::test {
 // interfaces are loopback and interfaces whose names start with "qt" (the
 // veth pairs that tests create themselves).
 ::testing::AssertionResult isolatedNetwork();
+
+// A file of the Linux host by its Linux path (under Wine, the Z: drive is the
+// host's root).
+std::string hostFile(const char *path);
 
 // Advances the manual clock by `ticks` periods of 100 ms.
 inline void runTicks(uint32_t ticks) { qmsgAdvanceClock(ticks * 100); }
@@ -25,7 +35,7 @@ std::vector<QMessage> drainMessages();
 // A UDP socket of the test's own, bound to 127.0.0.1 or ::1 on an ephemeral
 // port; closed by the destructor.
 struct TestSocket {
-    int fd = -1;
+    plat::SocketHandle fd = plat::kNoSocket;
     uint16_t port = 0;
     explicit TestSocket(int type, bool ipv6 = false);
     ~TestSocket();
@@ -36,7 +46,7 @@ struct TestSocket {
 // A multicast sender into the group the station endpoint joins (loop-back on,
 // so that receivers in this namespace see it).
 struct GroupSender {
-    int fd = -1;
+    plat::SocketHandle fd = plat::kNoSocket;
     uint16_t port;
     explicit GroupSender(uint16_t port);
     ~GroupSender();

@@ -1,0 +1,43 @@
+#!/bin/sh
+# Runs a Windows program under Wine inside a private network namespace whose
+# only interface is a loopback that carries multicast, as netns-run.sh does
+# for Linux programs (and, like it, inside a user namespace of its own when
+# not run by root).  Wine creates sockets in its wineserver, so the server
+# must start inside the namespace too: each run gets a Wine prefix of its
+# own in a temporary folder, initialised (wineboot) and served inside the
+# namespace, and removed afterwards.  Nothing the program sends can leave the
+# machine.
+#
+#   wine-run.sh PROGRAM.exe [ARGUMENTS...]     exit status: the program's
+set -eu
+if [ "${QAPI_WINE_INSIDE:-}" != 1 ]; then
+  namespaces=--net
+  [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user --net"
+  QAPI_WINE_INSIDE=1 exec unshare $namespaces "$0" "$@"
+fi
+ip link set lo up
+ip link set lo multicast on
+ip route add 224.0.0.0/4 dev lo
+
+wine=$(command -v wine64 || true)
+[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+wineserver=$(command -v wineserver || true)
+[ -n "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+[ -x "$wine" ] || { echo "wine-run: wine64 is missing" >&2; exit 2; }
+
+WINEPREFIX=$(mktemp -d)
+export WINEPREFIX
+cleanup() {
+  "$wineserver" -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+# Quiet, and no offer to fetch Mono or Gecko.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+"$wine" wineboot --init >/dev/null 2>&1
+set +e
+"$wine" "$@"
+status=$?
+set -e
+exit $status
