@@ -37,6 +37,8 @@ QapiHandle QAPI_CALL QAPI_Adjunct_start(QapiWindow window, const char *host, uin
     });
 }
 
-int QAPI_CALL QAPI_Adjunct_stop(QapiHandle handle) { return adjunctLinks().stop(handle, adjunctCloseLink) ? 0 : 1; }
+int QAPI_CALL QAPI_Adjunct_stop(QapiHandle handle) {
+    return adjunctLinks().stop(handle, adjunctCloseLink) ? 0 : 1;
+}
 
 }  // extern "C"

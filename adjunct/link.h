@@ -32,8 +32,8 @@ inline constexpr const char *kAdjunctFailedText = "Connection to Quentara failed
 
 inline constexpr size_t kRouteSlots = 32;
 inline constexpr uint32_t kRouteWindowTicks = 50;
-inline constexpr size_t kRouteRequestSize = 84;    // header included
-inline constexpr size_t kRouteResponseSize = 44;   // header included
+inline constexpr size_t kRouteRequestSize = 84;   // header included
+inline constexpr size_t kRouteResponseSize = 44;  // header included
 inline constexpr size_t kResponseBodySize = kRouteResponseSize - kAdjunctHeaderSize;
 
 enum class LinkState : int32_t { Connecting = 0, Up = 1, Failed = 2 };
@@ -42,7 +42,7 @@ enum class SlotState : int32_t { Free = 0, Pending = 1, Answered = 2 };
 struct RouteSlot {
     uint32_t arrivalTick;  // StackTick when the request was taken
     SlotState state;
-    uint32_t requestId;    // the server's id, all 32 bits
+    uint32_t requestId;  // the server's id, all 32 bits
     // The response after its header: u32 id, i32 value, 32 dial codes.
     uint8_t responseBody[kResponseBodySize];
 };

@@ -108,7 +108,8 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_CALL QAPI_Adjunct_response(QapiHandle handle, uint32_t routeHandle, const char *digits, int32_t value) {
+int QAPI_CALL QAPI_Adjunct_response(QapiHandle handle, uint32_t routeHandle, const char *digits,
+                                    int32_t value) {
     AdjunctLink *found = adjunctFindLink(handle);
     if (!found) return 1;
     AdjunctLink &link = *found;

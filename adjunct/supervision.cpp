@@ -55,8 +55,7 @@ void adjunctSendKeepAlive(AdjunctLink &link) {
 }
 
 void adjunctPostStatus(const AdjunctLink &link) {
-    postStatus(link.window, QAPI_NOTIFY_ADJUNCT_STATUS, static_cast<int32_t>(link.state),
-               link.statusText);
+    postStatus(link.window, QAPI_NOTIFY_ADJUNCT_STATUS, static_cast<int32_t>(link.state), link.statusText);
 }
 
 void adjunctTick(AdjunctLink &link) {

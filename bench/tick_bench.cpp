@@ -62,8 +62,7 @@ constexpr int kDrainEvery = 1000;  // iterations between emptying the message qu
 
 void drainMessages() {
     QMessage m;
-    while (qmsgPeekMessage(&m)) {
-    }
+    while (qmsgPeekMessage(&m)) {}
 }
 
 // The library with `count` registered, idle clients (stations 100 and up)
@@ -131,7 +130,8 @@ void reportAllocations(benchmark::State &state, uint64_t before) {
     if (allocations != 0) state.SkipWithError("the loop allocated from the heap");
     void *volatile probe = std::malloc(16);
     std::free(probe);
-    if (gAllocations.load() == before + allocations) state.SkipWithError("the allocation count is not in effect");
+    if (gAllocations.load() == before + allocations)
+        state.SkipWithError("the allocation count is not in effect");
 }
 
 // Every iteration is one datagram; every second one makes a station ring and

@@ -13,7 +13,7 @@ inline constexpr uint32_t kFirstStackTick = 1000;
 
 struct StackState {
     bool initialised;
-    uint32_t stackTick;  // 100 ms ticks; 1000 when the timer is created
+    uint32_t stackTick;       // 100 ms ticks; 1000 when the timer is created
     plat::TimerId tickTimer;  // the running tick timer, 0 when none
 };
 

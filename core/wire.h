@@ -6,9 +6,7 @@
 
 namespace qapi {
 
-inline uint16_t readU16le(const uint8_t *p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t readU16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 inline uint32_t readU32le(const uint8_t *p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |

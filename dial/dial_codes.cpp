@@ -7,13 +7,24 @@ namespace qapi {
 DialCode dialCodeOf(char c) {
     if (c >= '0' && c <= '9') return static_cast<DialCode>(c - '0');
     switch (c) {
-    case 'A': case 'a': return 10;
-    case 'B': case 'b': return 11;
-    case 'C': case 'c': return 12;
-    case 'D': case 'd': return 13;
-    case '*': return 14;
-    case '#': return 15;
-    default: return kNoDialCode;
+    case 'A':
+    case 'a':
+        return 10;
+    case 'B':
+    case 'b':
+        return 11;
+    case 'C':
+    case 'c':
+        return 12;
+    case 'D':
+    case 'd':
+        return 13;
+    case '*':
+        return 14;
+    case '#':
+        return 15;
+    default:
+        return kNoDialCode;
     }
 }
 

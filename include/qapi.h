@@ -59,19 +59,19 @@ extern "C" {
 
 /* wParam of QAPI_NOTIFY_MSG. */
 typedef enum QapiNotifyCode {
-    QAPI_NOTIFY_SNAPSHOT = 1,          /* station: QapiStatusSnapshot*            */
-    QAPI_NOTIFY_KEY = 2,               /* station: dial character, 255 = none     */
-    QAPI_NOTIFY_DIGIT = 3,             /* station: dial character                 */
-    QAPI_NOTIFY_NUMBER = 4,            /* station: const char* number text        */
-    QAPI_NOTIFY_TEXT = 5,              /* station: const char* dialed/display text*/
-    QAPI_NOTIFY_EXTENSION = 6,         /* station: QapiExtensionStatus*           */
-    QAPI_NOTIFY_CALL_LIST = 7,         /* station: QapiLineList* of calls         */
-    QAPI_NOTIFY_PARK_LIST = 8,         /* station: QapiLineList* of parked calls  */
-    QAPI_NOTIFY_CMDR_STATUS = 100,     /* feed: QapiStatusPayload*                */
-    QAPI_NOTIFY_CMDR_RECORD = 101,     /* feed: QapiCmdrRecordPayload*            */
-    QAPI_NOTIFY_ADJUNCT_STATUS = 200,  /* link: QapiStatusPayload*                */
-    QAPI_NOTIFY_ROUTE_REQUEST = 201,   /* link: QapiRouteRequestPayload*          */
-    QAPI_NOTIFY_HEARTBEAT = 1000       /* station: 0, once a second per client    */
+    QAPI_NOTIFY_SNAPSHOT = 1,         /* station: QapiStatusSnapshot*            */
+    QAPI_NOTIFY_KEY = 2,              /* station: dial character, 255 = none     */
+    QAPI_NOTIFY_DIGIT = 3,            /* station: dial character                 */
+    QAPI_NOTIFY_NUMBER = 4,           /* station: const char* number text        */
+    QAPI_NOTIFY_TEXT = 5,             /* station: const char* dialed/display text*/
+    QAPI_NOTIFY_EXTENSION = 6,        /* station: QapiExtensionStatus*           */
+    QAPI_NOTIFY_CALL_LIST = 7,        /* station: QapiLineList* of calls         */
+    QAPI_NOTIFY_PARK_LIST = 8,        /* station: QapiLineList* of parked calls  */
+    QAPI_NOTIFY_CMDR_STATUS = 100,    /* feed: QapiStatusPayload*                */
+    QAPI_NOTIFY_CMDR_RECORD = 101,    /* feed: QapiCmdrRecordPayload*            */
+    QAPI_NOTIFY_ADJUNCT_STATUS = 200, /* link: QapiStatusPayload*                */
+    QAPI_NOTIFY_ROUTE_REQUEST = 201,  /* link: QapiRouteRequestPayload*          */
+    QAPI_NOTIFY_HEARTBEAT = 1000      /* station: 0, once a second per client    */
 } QapiNotifyCode;
 
 /* Handles are the addresses of the library's records; treat them as opaque. */
@@ -117,35 +117,35 @@ typedef enum QapiRegState {
  * statusText widens to 8 bytes and the later fields move with it.
  */
 typedef struct QapiStatusSnapshot {
-    int32_t regState;        /*  0: QapiRegState                                */
-    const char *statusText;  /*  4: static text owned by the library, or NULL    */
-    uint8_t callState;       /*  8: station call state                           */
-    uint8_t reserved1[3];    /*  9: always 0                                     */
-    int32_t eventValue;      /* 12: value of the last value event of this state  */
-    int32_t infoValue;       /* 16: last information value                       */
-    uint8_t canNewcall;      /* 20 */
-    uint8_t canDigits;       /* 21 */
-    uint8_t isAlerting;      /* 22: 1 while the station rings                    */
-    uint8_t canAnswer;       /* 23 */
-    uint8_t canClear;        /* 24 */
-    uint8_t canHold;         /* 25 */
-    uint8_t canRetrieve;     /* 26 */
-    uint8_t canCallback;     /* 27 */
-    uint8_t canSuspend;      /* 28 */
-    uint8_t canConference;   /* 29 */
-    uint8_t canTransfer;     /* 30 */
-    uint8_t canRecordStart;  /* 31 */
-    uint8_t canRecordStop;   /* 32 */
-    uint8_t canMailbox;      /* 33 */
-    uint8_t canPickup;       /* 34 */
-    uint8_t indicator1;      /* 35: station indicators                           */
-    uint8_t indicator2;      /* 36 */
-    uint8_t indicator3;      /* 37 */
-    uint8_t reserved2[2];    /* 38: always 0                                     */
-    int32_t stationId;       /* 40 */
-    int32_t regValues[4];    /* 44: from the registration, not interpreted       */
-    int16_t regShort;        /* 60: from the registration, not interpreted       */
-    uint8_t reserved3[2];    /* 62: always 0                                     */
+    int32_t regState;       /*  0: QapiRegState                                */
+    const char *statusText; /*  4: static text owned by the library, or NULL    */
+    uint8_t callState;      /*  8: station call state                           */
+    uint8_t reserved1[3];   /*  9: always 0                                     */
+    int32_t eventValue;     /* 12: value of the last value event of this state  */
+    int32_t infoValue;      /* 16: last information value                       */
+    uint8_t canNewcall;     /* 20 */
+    uint8_t canDigits;      /* 21 */
+    uint8_t isAlerting;     /* 22: 1 while the station rings                    */
+    uint8_t canAnswer;      /* 23 */
+    uint8_t canClear;       /* 24 */
+    uint8_t canHold;        /* 25 */
+    uint8_t canRetrieve;    /* 26 */
+    uint8_t canCallback;    /* 27 */
+    uint8_t canSuspend;     /* 28 */
+    uint8_t canConference;  /* 29 */
+    uint8_t canTransfer;    /* 30 */
+    uint8_t canRecordStart; /* 31 */
+    uint8_t canRecordStop;  /* 32 */
+    uint8_t canMailbox;     /* 33 */
+    uint8_t canPickup;      /* 34 */
+    uint8_t indicator1;     /* 35: station indicators                           */
+    uint8_t indicator2;     /* 36 */
+    uint8_t indicator3;     /* 37 */
+    uint8_t reserved2[2];   /* 38: always 0                                     */
+    int32_t stationId;      /* 40 */
+    int32_t regValues[4];   /* 44: from the registration, not interpreted       */
+    int16_t regShort;       /* 60: from the registration, not interpreted       */
+    uint8_t reserved3[2];   /* 62: always 0                                     */
 } QapiStatusSnapshot;
 
 /*
@@ -192,17 +192,17 @@ QAPI_EXPORT int QAPI_CALL QAPI_Client_newcall(QapiHandle client, const char *dig
 QAPI_EXPORT int QAPI_CALL QAPI_Client_digits(QapiHandle client, const char *digits);
 
 /* Feature keys, each gated by the permission byte of the same name. */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_answer(QapiHandle client);        /* canAnswer      */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_clear(QapiHandle client);         /* canClear       */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_hold(QapiHandle client);          /* canHold        */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_retrieve(QapiHandle client);      /* canRetrieve    */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_callb(QapiHandle client);         /* canCallback    */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_suspend(QapiHandle client);       /* canSuspend     */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_conference(QapiHandle client);    /* canConference  */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_transfer(QapiHandle client);      /* canTransfer    */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_record_start(QapiHandle client);  /* canRecordStart */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_record_stop(QapiHandle client);   /* canRecordStop  */
-QAPI_EXPORT int QAPI_CALL QAPI_Client_mailbox(QapiHandle client);       /* canMailbox     */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_answer(QapiHandle client);       /* canAnswer      */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_clear(QapiHandle client);        /* canClear       */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_hold(QapiHandle client);         /* canHold        */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_retrieve(QapiHandle client);     /* canRetrieve    */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_callb(QapiHandle client);        /* canCallback    */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_suspend(QapiHandle client);      /* canSuspend     */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_conference(QapiHandle client);   /* canConference  */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_transfer(QapiHandle client);     /* canTransfer    */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_record_start(QapiHandle client); /* canRecordStart */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_record_stop(QapiHandle client);  /* canRecordStop  */
+QAPI_EXPORT int QAPI_CALL QAPI_Client_mailbox(QapiHandle client);      /* canMailbox     */
 
 /* Takes back the call of the station's call list whose number is the
  * leading decimal of `number` (e.g. "0042").  Needs canPickup. */
@@ -214,8 +214,8 @@ QAPI_EXPORT int QAPI_CALL QAPI_Client_deflect(QapiHandle client, const char *dig
 
 /* Payload of QAPI_NOTIFY_EXTENSION: a watched extension's reported status. */
 typedef struct QapiExtensionStatus {
-    int32_t extension;  /* 0 */
-    int32_t status;     /* 4: 0 to 255; 2 can be answered, 3 intruded on */
+    int32_t extension; /* 0 */
+    int32_t status;    /* 4: 0 to 255; 2 can be answered, 3 intruded on */
 } QapiExtensionStatus;
 
 /* Watches `extension` (on: low 8 bits non-zero) or stops watching it.  New
@@ -250,27 +250,27 @@ typedef union QapiCmdrTexts {
 /* Payload of QAPI_NOTIFY_CMDR_RECORD: one decoded call record, 260 bytes.
  * Fields that the record's kind does not fill are 0 (numbers -1). */
 typedef struct QapiCmdrRecordPayload {
-    uint8_t kindLetter;        /*   0: 'A' + kind (0..63)                     */
-    uint8_t reserved1;         /*   1                                         */
-    uint16_t second;           /*   2                                         */
-    uint16_t minute;           /*   4                                         */
-    uint16_t hour;             /*   6                                         */
-    uint16_t day;              /*   8                                         */
-    uint16_t month;            /*  10                                         */
-    uint16_t year;             /*  12: 2000 to 2063                           */
-    uint16_t reserved2;        /*  14                                         */
-    uint32_t duration;         /*  16                                         */
-    int32_t numberA;           /*  20: or -1                                  */
-    int32_t numberB;           /*  24: or -1                                  */
-    int32_t numberC;           /*  28: or -1                                  */
-    QapiCmdrTexts texts;       /*  32                                         */
-    uint32_t wordA;            /* 128                                         */
-    uint32_t wordB;            /* 132                                         */
-    uint32_t valueA;           /* 136                                         */
-    uint32_t valueB;           /* 140                                         */
-    char addressText[48];      /* 144: the record's IPv4 address, dotted      */
-    uint32_t numberD;          /* 192                                         */
-    uint8_t reserved3[16];     /* 196                                         */
+    uint8_t kindLetter;         /*   0: 'A' + kind (0..63)                     */
+    uint8_t reserved1;          /*   1                                         */
+    uint16_t second;            /*   2                                         */
+    uint16_t minute;            /*   4                                         */
+    uint16_t hour;              /*   6                                         */
+    uint16_t day;               /*   8                                         */
+    uint16_t month;             /*  10                                         */
+    uint16_t year;              /*  12: 2000 to 2063                           */
+    uint16_t reserved2;         /*  14                                         */
+    uint32_t duration;          /*  16                                         */
+    int32_t numberA;            /*  20: or -1                                  */
+    int32_t numberB;            /*  24: or -1                                  */
+    int32_t numberC;            /*  28: or -1                                  */
+    QapiCmdrTexts texts;        /*  32                                         */
+    uint32_t wordA;             /* 128                                         */
+    uint32_t wordB;             /* 132                                         */
+    uint32_t valueA;            /* 136                                         */
+    uint32_t valueB;            /* 140                                         */
+    char addressText[48];       /* 144: the record's IPv4 address, dotted      */
+    uint32_t numberD;           /* 192                                         */
+    uint8_t reserved3[16];      /* 196                                         */
     char serverAddressText[48]; /* 212: the feed's server, IPv4 or IPv6 text  */
 } QapiCmdrRecordPayload;
 
@@ -303,23 +303,23 @@ QAPI_EXPORT int QAPI_CALL QAPI_Cmdr_stop(QapiHandle feed);
 typedef enum QapiAdjunctState {
     QAPI_ADJUNCT_CONNECTING = 0,
     QAPI_ADJUNCT_UP = 1,
-    QAPI_ADJUNCT_FAILED = 2  /* statusText: "Connection to Quentara failed!" */
+    QAPI_ADJUNCT_FAILED = 2 /* statusText: "Connection to Quentara failed!" */
 } QapiAdjunctState;
 
 /* Payload of QAPI_NOTIFY_ROUTE_REQUEST (88 bytes).  The date fields are the
  * server's, taken as sent: a month or day of 0 stays 0. */
 typedef struct QapiRouteRequestPayload {
-    uint32_t handle;   /* pass back to QAPI_Adjunct_response                  */
-    uint16_t second;   /* 0-59                                                */
-    uint16_t minute;   /* 0-59                                                */
-    uint16_t hour;     /* 0-23                                                */
-    uint16_t day;      /* 0-31                                                */
-    uint16_t month;    /* 0-12                                                */
-    uint16_t year;     /* 2000-2063                                           */
+    uint32_t handle; /* pass back to QAPI_Adjunct_response                  */
+    uint16_t second; /* 0-59                                                */
+    uint16_t minute; /* 0-59                                                */
+    uint16_t hour;   /* 0-23                                                */
+    uint16_t day;    /* 0-31                                                */
+    uint16_t month;  /* 0-12                                                */
+    uint16_t year;   /* 2000-2063                                           */
     int32_t numberB;
     int32_t numberA;
-    char textA[32];    /* dial characters of the A digits, at most 31         */
-    char textB[32];    /* dial characters of the B digits, at most 28         */
+    char textA[32]; /* dial characters of the A digits, at most 31         */
+    char textB[32]; /* dial characters of the B digits, at most 28         */
 } QapiRouteRequestPayload;
 
 /*
@@ -338,8 +338,8 @@ QAPI_EXPORT int QAPI_CALL QAPI_Adjunct_stop(QapiHandle link);
  * and value.  Refused (1) when the request is unknown, already answered or
  * 50 ticks (5 s) old.
  */
-QAPI_EXPORT int QAPI_CALL QAPI_Adjunct_response(QapiHandle link, uint32_t handle,
-                                                const char *digits, int32_t value);
+QAPI_EXPORT int QAPI_CALL QAPI_Adjunct_response(QapiHandle link, uint32_t handle, const char *digits,
+                                                int32_t value);
 
 #ifdef __cplusplus
 }

@@ -53,7 +53,7 @@ typedef uint32_t QWindow;   /* 0 = none */
 typedef uint32_t QThreadId; /* 0 = none */
 
 typedef struct QMessage {
-    QWindow window;  /* 0 for a thread message */
+    QWindow window; /* 0 for a thread message */
     uint32_t message;
     uintptr_t wParam;
     intptr_t lParam;
@@ -67,8 +67,7 @@ QMSG_EXPORT void qmsgDestroyWindow(QWindow window);
 QMSG_EXPORT QThreadId qmsgCurrentThreadId(void);
 
 QMSG_EXPORT int qmsgPostMessage(QWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
-QMSG_EXPORT int qmsgPostThreadMessage(QThreadId thread, uint32_t message, uintptr_t wParam,
-                                      intptr_t lParam);
+QMSG_EXPORT int qmsgPostThreadMessage(QThreadId thread, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 /* 1 = a message was taken, 0 = timed out.  timeoutMs < 0 waits for ever. */
 QMSG_EXPORT int qmsgGetMessage(QMessage *out, int timeoutMs);

@@ -112,8 +112,7 @@ int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port) {
     }
     // Our own sends are not looped back to us; the outcome does not matter.
     const int loop = 0;
-    (void)::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char *>(&loop),
-                       sizeof loop);
+    (void)::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char *>(&loop), sizeof loop);
 
     endpoint.groupAddress.sin_family = AF_INET;
     endpoint.groupAddress.sin_port = htons(port);
@@ -142,8 +141,8 @@ int sendBytes(Endpoint &endpoint, const void *data, int length) {
     long sent;
     switch (endpoint.kind) {
     case EndpointKind::Multicast:
-        sent = plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length),
-                                    endpoint.groupAddress, true);
+        sent = plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length), endpoint.groupAddress,
+                                    true);
         break;
     case EndpointKind::Datagram:
     case EndpointKind::Stream:

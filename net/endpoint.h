@@ -34,7 +34,7 @@ struct Endpoint {
 // Results of the three opens (callers test zero against non-zero).
 enum OpenResult : int {
     kOpened = 0,
-    kOpenNoHost = 1,        // host did not resolve, or no address connected
+    kOpenNoHost = 1,  // host did not resolve, or no address connected
     kOpenNoSocket = 2,
     kOpenBindFailed = 3,
     kOpenJoinFailed = 4,

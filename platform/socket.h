@@ -27,9 +27,9 @@ inline constexpr SocketHandle kNoSocket = -1;
 #endif
 
 // Results of the receive calls besides a byte count (>= 0).
-inline constexpr long kReceiveError = -1;      // failed
-inline constexpr long kReceiveWouldBlock = -2; // nothing waiting now
-inline constexpr long kReceiveTooLong = -3;    // a datagram longer than the buffer, now lost
+inline constexpr long kReceiveError = -1;       // failed
+inline constexpr long kReceiveWouldBlock = -2;  // nothing waiting now
+inline constexpr long kReceiveTooLong = -3;     // a datagram longer than the buffer, now lost
 
 // Starts the socket library (version 2.2 where that means something);
 // 0 = ready, otherwise the platform's error.
@@ -47,8 +47,7 @@ long receiveDatagram(SocketHandle s, void *buffer, size_t capacity);
 // Bytes of a stream; 0 after an orderly close by the peer.
 long receiveStream(SocketHandle s, void *buffer, size_t capacity);
 // Sends never raise a signal on a reset connection.  Results: bytes or -1.
-long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to,
-                    bool dontRoute);
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to, bool dontRoute);
 long sendConnected(SocketHandle s, const void *data, size_t length);
 
 // This host's name, NUL-terminated, into `out` of `capacity` bytes.

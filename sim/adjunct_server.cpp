@@ -28,8 +28,8 @@ bool AdjunctServer::ask(adjunct::RouteRequest request) {
     request.id = nextId_++;
     sendTo(socket_.fd(), adjunct::routeRequest(request), peer_, peerPort_);
     ++asked_;
-    say("adjunct: route request " + std::to_string(request.id) + ": " + std::to_string(request.numberA) + " -> " +
-        std::to_string(request.numberB) + " digits " + request.digitsA + "/" + request.digitsB);
+    say("adjunct: route request " + std::to_string(request.id) + ": " + std::to_string(request.numberA) +
+        " -> " + std::to_string(request.numberB) + " digits " + request.digitsA + "/" + request.digitsB);
     return true;
 }
 

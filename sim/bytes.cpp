@@ -52,8 +52,8 @@ std::string hex(uint32_t v, int width) {
 }
 
 std::string dotted(uint32_t a) {
-    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 0xFF) + "." + std::to_string(a >> 8 & 0xFF) +
-           "." + std::to_string(a & 0xFF);
+    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 0xFF) + "." +
+           std::to_string(a >> 8 & 0xFF) + "." + std::to_string(a & 0xFF);
 }
 
 }  // namespace qsim

@@ -110,8 +110,8 @@ CallRecord sample(uint32_t index) {
 std::string describe(const CallRecord &c) {
     std::string line = "kind " + std::to_string(c.kind) + " " + c.when.text();
     if (c.kind == 1 || c.kind == 2) return line + " \"" + c.text + "\"";
-    return line + " " + std::to_string(c.numberA) + " -> " + std::to_string(c.numberB) + " digits " + c.digitsA +
-           "/" + c.digitsB + "/" + c.digitsC;
+    return line + " " + std::to_string(c.numberA) + " -> " + std::to_string(c.numberB) + " digits " +
+           c.digitsA + "/" + c.digitsB + "/" + c.digitsC;
 }
 
 }  // namespace qsim::feed

@@ -44,22 +44,39 @@ uint8_t extensionStatusOf(Phase phase) {
 Event eventFor(Phase phase) {
     Event e;
     switch (phase) {
-    case Phase::Idle: e.sub = 1; break;
-    case Phase::Dialling: e.type = kStationEvent; e.sub = 1; break;
-    case Phase::DialTone: e.sub = 3; break;
-    case Phase::Ringback: e.sub = 7; break;
-    case Phase::Ringing: e.sub = 6; break;
-    case Phase::Connected: e.sub = 8; break;
+    case Phase::Idle:
+        e.sub = 1;
+        break;
+    case Phase::Dialling:
+        e.type = kStationEvent;
+        e.sub = 1;
+        break;
+    case Phase::DialTone:
+        e.sub = 3;
+        break;
+    case Phase::Ringback:
+        e.sub = 7;
+        break;
+    case Phase::Ringing:
+        e.sub = 6;
+        break;
+    case Phase::Connected:
+        e.sub = 8;
+        break;
     }
     return e;
 }
 
 uint8_t listStateOf(Phase phase) {
     switch (phase) {
-    case Phase::Ringback: return kListSeized;
-    case Phase::Ringing: return kListRouted;
-    case Phase::Connected: return kListActive;
-    default: return kListGone;
+    case Phase::Ringback:
+        return kListSeized;
+    case Phase::Ringing:
+        return kListRouted;
+    case Phase::Connected:
+        return kListActive;
+    default:
+        return kListGone;
     }
 }
 
@@ -72,7 +89,8 @@ Call Switchboard::newCallTo(const std::string &peer) {
 }
 
 void Switchboard::listCall(const Station &s, const Call &call, uint8_t state, Output &out) {
-    out.add(callEntry(s.host, s.id, state, call.number, nibbleWord(call.peer), nibbleWord(std::to_string(s.id))));
+    out.add(
+        callEntry(s.host, s.id, state, call.number, nibbleWord(call.peer), nibbleWord(std::to_string(s.id))));
 }
 
 void Switchboard::endCurrent(Station &s, Output &out) {
@@ -86,8 +104,10 @@ void Switchboard::enter(Station &s, Phase phase, Output &out) {
     s.phase = phase;
     if (phase == Phase::Idle) s.recording = false;
     e.flags = s.flags();
-    if (s.current) e.reference = s.current->number;
-    else if (s.held) e.reference = s.held->number;
+    if (s.current)
+        e.reference = s.current->number;
+    else if (s.held)
+        e.reference = s.held->number;
     out.add(event(s.host, s.id, e));
     if (s.current && listStateOf(phase) != kListGone) listCall(s, *s.current, listStateOf(phase), out);
 
@@ -137,7 +157,8 @@ Output Switchboard::carryOut(Station &s, const Request &r) {
     Output out;
     const std::string digits = dialText(r.payload.data(), std::min<size_t>(r.payload.size(), 32));
     switch (r.type) {
-    case kFeatureKey: return featureKey(s, r.code);
+    case kFeatureKey:
+        return featureKey(s, r.code);
     case kDigits:
         if (s.phase == Phase::Dialling || s.phase == Phase::DialTone) {
             out.append(dial(s, digits));
@@ -154,10 +175,14 @@ Output Switchboard::carryOut(Station &s, const Request &r) {
         endCurrent(s, out);
         enter(s, s.held ? Phase::DialTone : Phase::Idle, out);
         break;
-    case kAnswerWatched: return pickUp(s, r.payloadI32(0), false);
-    case kIntrudeWatched: return pickUp(s, r.payloadI32(0), true);
-    case kResume: return resume(s, static_cast<uint32_t>(r.payloadI32(0)));
-    case kWatchList: return watch(s, r);
+    case kAnswerWatched:
+        return pickUp(s, r.payloadI32(0), false);
+    case kIntrudeWatched:
+        return pickUp(s, r.payloadI32(0), true);
+    case kResume:
+        return resume(s, static_cast<uint32_t>(r.payloadI32(0)));
+    case kWatchList:
+        return watch(s, r);
     case kTakeBack:
         out.note(name(s) + ": take back call " + std::to_string(static_cast<uint16_t>(r.code - 1)));
         if (!s.current) {
@@ -165,7 +190,8 @@ Output Switchboard::carryOut(Station &s, const Request &r) {
             enter(s, Phase::Connected, out);
         }
         break;
-    default: out.note(name(s) + ": request type " + std::to_string(r.type) + " acknowledged, no effect");
+    default:
+        out.note(name(s) + ": request type " + std::to_string(r.type) + " acknowledged, no effect");
     }
     return out;
 }

@@ -9,8 +9,8 @@ namespace qsim {
 std::string FaultSettings::text() const {
     if (!any()) return "none";
     return "loss " + std::to_string(lossPercent) + "%, duplicate " + std::to_string(duplicatePercent) +
-           "%, reorder " + std::to_string(reorderPercent) + "%, delay " + std::to_string(delayMs) + " ms, jitter " +
-           std::to_string(jitterMs) + " ms";
+           "%, reorder " + std::to_string(reorderPercent) + "%, delay " + std::to_string(delayMs) +
+           " ms, jitter " + std::to_string(jitterMs) + " ms";
 }
 
 FaultyPath::FaultyPath(std::string name, Deliver deliver, uint32_t seed)
@@ -35,7 +35,8 @@ void FaultyPath::pass(Datagram datagram, const std::string &what) {
     }
     const bool overtakes = chance(settings_.reorderPercent);
     uint32_t holdMs = settings_.delayMs;
-    if (settings_.jitterMs > 0) holdMs += std::uniform_int_distribution<uint32_t>(0, settings_.jitterMs)(random_);
+    if (settings_.jitterMs > 0)
+        holdMs += std::uniform_int_distribution<uint32_t>(0, settings_.jitterMs)(random_);
     if (overtakes || holdMs == 0) {
         if (overtakes && !held_.empty()) ++reordered_;
         for (int i = 0; i < copies; ++i) deliver_(datagram);

@@ -27,7 +27,8 @@ void setOption(int fd, int level, int name, int value, const char *what) {
 FeedServer::FeedServer(uint32_t address, uint16_t port, const FeedConfig &config)
     : listener_(tcpListener(address, port)), config_(config), random_(config.seed) {
     // Connections accepted later take the segment size announced here.
-    if (config_.mss) setOption(listener_.fd(), IPPROTO_TCP, TCP_MAXSEG, static_cast<int>(*config_.mss), "TCP_MAXSEG");
+    if (config_.mss)
+        setOption(listener_.fd(), IPPROTO_TCP, TCP_MAXSEG, static_cast<int>(*config_.mss), "TCP_MAXSEG");
     std::string line = "call-record feed on " + dotted(address) + ":" + std::to_string(port) + ", " +
                        std::to_string(config_.stock) + " records in stock";
     if (config_.chunk) line += ", written in pieces of at most " + std::to_string(config_.chunk) + " bytes";
@@ -46,7 +47,8 @@ void FeedServer::collect(std::vector<Watched> &out) {
 }
 
 FeedServer::Client *FeedServer::find(int fd) {
-    const auto it = std::find_if(clients_.begin(), clients_.end(), [fd](const Client &c) { return c.socket.fd() == fd; });
+    const auto it =
+        std::find_if(clients_.begin(), clients_.end(), [fd](const Client &c) { return c.socket.fd() == fd; });
     return it == clients_.end() ? nullptr : &*it;
 }
 
@@ -77,8 +79,10 @@ void FeedServer::read(int fd) {
     for (ssize_t i = 0; i < n; ++i) {
         Client *client = find(fd);
         if (!client) return;
-        if (bytes[i] == feed::kPoll) answerPoll(*client);
-        else say("feed: unexpected byte " + hex(bytes[i], 2));
+        if (bytes[i] == feed::kPoll)
+            answerPoll(*client);
+        else
+            say("feed: unexpected byte " + hex(bytes[i], 2));
     }
     if (find(fd)) write(fd);
 }
@@ -120,7 +124,9 @@ void FeedServer::write(int fd) {
         if (n <= 0) return drop(fd);
         done += static_cast<size_t>(n);
     }
-    if (client) client->waiting.erase(client->waiting.begin(), client->waiting.begin() + static_cast<ptrdiff_t>(done));
+    if (client)
+        client->waiting.erase(client->waiting.begin(),
+                              client->waiting.begin() + static_cast<ptrdiff_t>(done));
 }
 
 }  // namespace qsim

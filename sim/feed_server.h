@@ -19,9 +19,9 @@ namespace qsim {
 struct FeedConfig {
     uint32_t perPoll = 1;
     uint32_t stock = 3;
-    uint32_t chunk = 0;             // largest piece written at once; 0: everything waiting
-    std::optional<uint32_t> mss;    // TCP_MAXSEG of the listener
-    uint32_t seed = 1;              // of the piece sizes
+    uint32_t chunk = 0;           // largest piece written at once; 0: everything waiting
+    std::optional<uint32_t> mss;  // TCP_MAXSEG of the listener
+    uint32_t seed = 1;            // of the piece sizes
 };
 
 class FeedServer {

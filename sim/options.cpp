@@ -85,27 +85,48 @@ Options parseOptions(const std::vector<std::string> &args) {
             if (i + 1 >= args.size()) throw std::invalid_argument(a + " wants a value");
             return args[++i];
         };
-        if (a == "--station-port") o.stationPort = port(a, value());
-        else if (a == "--host-address") o.hostAddress = parseIpv4(value());
-        else if (a == "--first-id") o.firstFreeId = static_cast<int32_t>(number(a, value(), 0, 0x7FFFFFFF));
-        else if (a == "--i-know-this-multicasts-on-my-network") o.multicastAnywhere = true;
-        else if (a == "--loss") o.faults.lossPercent = number(a, value(), 0, 100);
-        else if (a == "--duplicate") o.faults.duplicatePercent = number(a, value(), 0, 100);
-        else if (a == "--reorder") o.faults.reorderPercent = number(a, value(), 0, 100);
-        else if (a == "--delay") o.faults.delayMs = number(a, value(), 0, 60000);
-        else if (a == "--jitter") o.faults.jitterMs = number(a, value(), 0, 60000);
-        else if (a == "--fault-seed") o.faultSeed = number(a, value(), 0, 0xFFFFFFFF);
-        else if (a == "--feed-port") o.feedPort = port(a, value());
-        else if (a == "--feed-records") o.feedStock = number(a, value(), 0, 1000000);
-        else if (a == "--records-per-poll") o.recordsPerPoll = number(a, value(), 0, 1000000);
-        else if (a == "--feed-chunk") o.feedChunk = number(a, value(), 1, 65536);
-        else if (a == "--feed-mss") o.feedMss = number(a, value(), 88, 65535);
-        else if (a == "--adjunct-port") o.adjunctPort = port(a, value());
-        else if (a == "--listen-address") o.listenAddress = parseIpv4(value());
-        else if (a == "--script") o.scriptFile = value();
-        else if (a == "--seconds") o.seconds = number(a, value(), 1, 86400);
-        else if (a == "--help" || a == "-h") o.help = true;
-        else throw std::invalid_argument("unknown option " + a + " (see --help)");
+        if (a == "--station-port")
+            o.stationPort = port(a, value());
+        else if (a == "--host-address")
+            o.hostAddress = parseIpv4(value());
+        else if (a == "--first-id")
+            o.firstFreeId = static_cast<int32_t>(number(a, value(), 0, 0x7FFFFFFF));
+        else if (a == "--i-know-this-multicasts-on-my-network")
+            o.multicastAnywhere = true;
+        else if (a == "--loss")
+            o.faults.lossPercent = number(a, value(), 0, 100);
+        else if (a == "--duplicate")
+            o.faults.duplicatePercent = number(a, value(), 0, 100);
+        else if (a == "--reorder")
+            o.faults.reorderPercent = number(a, value(), 0, 100);
+        else if (a == "--delay")
+            o.faults.delayMs = number(a, value(), 0, 60000);
+        else if (a == "--jitter")
+            o.faults.jitterMs = number(a, value(), 0, 60000);
+        else if (a == "--fault-seed")
+            o.faultSeed = number(a, value(), 0, 0xFFFFFFFF);
+        else if (a == "--feed-port")
+            o.feedPort = port(a, value());
+        else if (a == "--feed-records")
+            o.feedStock = number(a, value(), 0, 1000000);
+        else if (a == "--records-per-poll")
+            o.recordsPerPoll = number(a, value(), 0, 1000000);
+        else if (a == "--feed-chunk")
+            o.feedChunk = number(a, value(), 1, 65536);
+        else if (a == "--feed-mss")
+            o.feedMss = number(a, value(), 88, 65535);
+        else if (a == "--adjunct-port")
+            o.adjunctPort = port(a, value());
+        else if (a == "--listen-address")
+            o.listenAddress = parseIpv4(value());
+        else if (a == "--script")
+            o.scriptFile = value();
+        else if (a == "--seconds")
+            o.seconds = number(a, value(), 1, 86400);
+        else if (a == "--help" || a == "-h")
+            o.help = true;
+        else
+            throw std::invalid_argument("unknown option " + a + " (see --help)");
     }
     return o;
 }

@@ -16,11 +16,15 @@ struct Shape {
 };
 
 constexpr Shape kShapes[] = {
-    {"ring", "nw"},       {"connect", "n"}, {"hangup", "n"},        {"display", "nt"},
-    {"extension", "nn"},  {"park", "w"},    {"route", "nnww"},      {"records", "n"},
-    {"bad-record", ""},   {"sleep", "n"},   {"quit", ""},           {"wait registered", "n"},
-    {"wait adjunct", ""}, {"wait answered", ""}, {"wait polls", "n"},
-    {"faults", "w", " off on "}, {"flood", "n"}, {"adjunct", "w", " deaf hear vanish "},
+    {"ring", "nw"},       {"connect", "n"},
+    {"hangup", "n"},      {"display", "nt"},
+    {"extension", "nn"},  {"park", "w"},
+    {"route", "nnww"},    {"records", "n"},
+    {"bad-record", ""},   {"sleep", "n"},
+    {"quit", ""},         {"wait registered", "n"},
+    {"wait adjunct", ""}, {"wait answered", ""},
+    {"wait polls", "n"},  {"faults", "w", " off on "},
+    {"flood", "n"},       {"adjunct", "w", " deaf hear vanish "},
 };
 
 bool isNumber(const std::string &w) {
@@ -54,7 +58,8 @@ std::optional<Command> parseCommand(const std::string &line) {
     const std::string want = shape->words;
     const bool textLast = !want.empty() && want.back() == 't';
     if (c.words.size() < want.size() || (!textLast && c.words.size() > want.size())) {
-        throw std::invalid_argument("\"" + c.verb + "\" wants " + std::to_string(want.size()) + " argument(s)");
+        throw std::invalid_argument("\"" + c.verb + "\" wants " + std::to_string(want.size()) +
+                                    " argument(s)");
     }
     for (size_t i = 0; i < want.size(); ++i) {
         if (want[i] == 'n' && !isNumber(c.words[i])) {
@@ -64,14 +69,16 @@ std::optional<Command> parseCommand(const std::string &line) {
     if (shape->choices) {
         const std::string choices = shape->choices;
         if (choices.find(" " + c.words[0] + " ") == std::string::npos) {
-            throw std::invalid_argument("\"" + c.verb + "\" wants one of" + choices.substr(0, choices.size() - 1) +
-                                        ", not \"" + c.words[0] + "\"");
+            throw std::invalid_argument("\"" + c.verb + "\" wants one of" +
+                                        choices.substr(0, choices.size() - 1) + ", not \"" + c.words[0] +
+                                        "\"");
         }
     }
     if (textLast) {
         // The text is everything after the words before it, blanks kept.
         std::string after = text.substr(text.find(c.verb) + c.verb.size());
-        for (size_t i = 0; i + 1 < want.size(); ++i) after = after.substr(after.find(c.words[i]) + c.words[i].size());
+        for (size_t i = 0; i + 1 < want.size(); ++i)
+            after = after.substr(after.find(c.words[i]) + c.words[i].size());
         c.rest = after.substr(after.find_first_not_of(" \t"));
         c.rest = c.rest.substr(0, c.rest.find_last_not_of(" \t\r") + 1);
     }

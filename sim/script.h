@@ -11,8 +11,8 @@ namespace qsim {
 
 struct Command {
     std::string verb;
-    std::vector<std::string> words;  // after the verb
-    std::string rest;                // a text argument: the line after the words before it
+    std::vector<std::string> words;   // after the verb
+    std::string rest;                 // a text argument: the line after the words before it
     int32_t integer(size_t i) const;  // words[i] as a number (checked by parseCommand)
 };
 

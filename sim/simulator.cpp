@@ -61,8 +61,10 @@ int Simulator::run() {
         if (adjunct_) adjunct_->collect(watched);
         if (stdinOpen_) watched.push_back({STDIN_FILENO, [this] { readStdin(); }});
         std::vector<pollfd> fds;
-        for (const Watched &w : watched) fds.push_back({w.fd, static_cast<short>(POLLIN | (w.writable ? POLLOUT : 0)), 0});
-        if (::poll(fds.data(), fds.size(), waitMs) < 0 && errno != EINTR) throw std::runtime_error("poll failed");
+        for (const Watched &w : watched)
+            fds.push_back({w.fd, static_cast<short>(POLLIN | (w.writable ? POLLOUT : 0)), 0});
+        if (::poll(fds.data(), fds.size(), waitMs) < 0 && errno != EINTR)
+            throw std::runtime_error("poll failed");
         for (size_t i = 0; i < fds.size(); ++i) {
             if ((fds[i].revents & POLLOUT) && watched[i].writable) watched[i].writable();
             if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) watched[i].ready();
@@ -104,7 +106,8 @@ void Simulator::runCommands() {
 bool Simulator::execute(const Command &c) {
     const std::string &v = c.verb;
     auto served = [&](bool side, const char *name) {
-        if (!side) say(std::string("\"") + v + "\" needs the " + name + " side, which is not served: skipped");
+        if (!side)
+            say(std::string("\"") + v + "\" needs the " + name + " side, which is not served: skipped");
         return side;
     };
     if (v == "sleep") {
@@ -123,8 +126,10 @@ bool Simulator::execute(const Command &c) {
         return !served(feed_ != nullptr, "feed") || feed_->polls() >= static_cast<uint32_t>(c.integer(0));
     } else if (v == "records" || v == "bad-record") {
         if (!served(feed_ != nullptr, "feed")) return true;
-        if (v == "records") feed_->addStock(static_cast<uint32_t>(c.integer(0)));
-        else feed_->breakNext();
+        if (v == "records")
+            feed_->addStock(static_cast<uint32_t>(c.integer(0)));
+        else
+            feed_->breakNext();
     } else if (v == "adjunct") {
         if (served(adjunct_ != nullptr, "adjunct")) adjunct_->behave(c.words[0]);
     } else if (v == "route") {
@@ -144,14 +149,22 @@ bool Simulator::execute(const Command &c) {
 
 bool Simulator::stationCommand(const Command &c) {
     const std::string &v = c.verb;
-    if (v == "ring") station_->send(board_.ring(c.integer(0), c.words[1]));
-    else if (v == "connect") station_->send(board_.farEndAnswers(c.integer(0)));
-    else if (v == "hangup") station_->send(board_.farEndClears(c.integer(0)));
-    else if (v == "display") station_->send(board_.display(c.integer(0), c.rest));
-    else if (v == "extension") station_->send(board_.setExtension(c.integer(0), static_cast<uint8_t>(c.integer(1))));
-    else if (v == "park") station_->send(board_.park(c.words[0]));
-    else if (v == "faults") station_->setFaults(c.words[0] == "on");
-    else if (v == "flood") station_->flood(static_cast<uint32_t>(c.integer(0)));
+    if (v == "ring")
+        station_->send(board_.ring(c.integer(0), c.words[1]));
+    else if (v == "connect")
+        station_->send(board_.farEndAnswers(c.integer(0)));
+    else if (v == "hangup")
+        station_->send(board_.farEndClears(c.integer(0)));
+    else if (v == "display")
+        station_->send(board_.display(c.integer(0), c.rest));
+    else if (v == "extension")
+        station_->send(board_.setExtension(c.integer(0), static_cast<uint8_t>(c.integer(1))));
+    else if (v == "park")
+        station_->send(board_.park(c.words[0]));
+    else if (v == "faults")
+        station_->setFaults(c.words[0] == "on");
+    else if (v == "flood")
+        station_->flood(static_cast<uint32_t>(c.integer(0)));
     return true;
 }
 

@@ -61,7 +61,8 @@ int Socket::release() {
 
 uint32_t parseIpv4(const std::string &text) {
     in_addr a{};
-    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) throw std::invalid_argument("not an IPv4 address: " + text);
+    if (::inet_pton(AF_INET, text.c_str(), &a) != 1)
+        throw std::invalid_argument("not an IPv4 address: " + text);
     return ntohl(a.s_addr);
 }
 
@@ -91,7 +92,8 @@ Bytes receiveFrom(int fd, uint32_t &source, uint16_t &sourcePort) {
     Bytes b(kLargestDatagram);
     sockaddr_in from{};
     socklen_t length = sizeof from;
-    const ssize_t n = ::recvfrom(fd, b.data(), b.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
+    const ssize_t n =
+        ::recvfrom(fd, b.data(), b.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
     b.resize(n > 0 ? static_cast<size_t>(n) : 0);
     source = ntohl(from.sin_addr.s_addr);
     sourcePort = ntohs(from.sin_port);
@@ -100,7 +102,8 @@ Bytes receiveFrom(int fd, uint32_t &source, uint16_t &sourcePort) {
 
 void sendTo(int fd, const Bytes &bytes, uint32_t address, uint16_t port) {
     const sockaddr_in to = addressOf(address, port);
-    if (::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0) {
+    if (::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&to),
+                 sizeof to) < 0) {
         say(std::string("send to ") + dotted(address) + " failed: " + std::strerror(errno));
     }
 }

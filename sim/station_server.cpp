@@ -30,9 +30,15 @@ StationServer::StationServer(uint16_t port, Switchboard &board, const FaultSetti
       board_(board),
       socket_(groupSocket(kStationGroup, port)),
       faults_(faults),
-      in_("in", [this](const FaultyPath::Datagram &d) { send(board_.onDatagram(d.bytes.data(), d.bytes.size(), d.address)); },
+      in_(
+          "in",
+          [this](const FaultyPath::Datagram &d) {
+              send(board_.onDatagram(d.bytes.data(), d.bytes.size(), d.address));
+          },
           seed),
-      out_("out", [this](const FaultyPath::Datagram &d) { sendTo(socket_.fd(), d.bytes, group_, port_); }, seed + 1),
+      out_(
+          "out", [this](const FaultyPath::Datagram &d) { sendTo(socket_.fd(), d.bytes, group_, port_); },
+          seed + 1),
       floodRandom_(seed + 2) {
     say("station protocol on " + std::string(kStationGroup) + " port " + std::to_string(port));
     setFaults(true);

@@ -47,16 +47,26 @@ std::optional<Request> parseRequest(const uint8_t *data, size_t size) {
 std::string requestText(const Request &r) {
     const std::string digits = dialText(r.payload.data(), std::min<size_t>(r.payload.size(), 32));
     switch (r.type) {
-    case kRegisterRequest: return "registration";
-    case kKeepAlive: return "keep-alive";
-    case kNewCall: return "new call " + digits;
-    case kFeatureKey: return "feature key " + std::to_string(r.code);
-    case kDeflect: return "deflect " + digits;
-    case kDigits: return "digits " + digits;
-    case kAnswerWatched: return "answer watched " + std::to_string(r.payloadI32(0));
-    case kIntrudeWatched: return "intrude " + std::to_string(r.payloadI32(0));
-    case kResume: return "resume " + std::to_string(r.payloadI32(0));
-    case kTakeBack: return "take back " + std::to_string(r.code);
+    case kRegisterRequest:
+        return "registration";
+    case kKeepAlive:
+        return "keep-alive";
+    case kNewCall:
+        return "new call " + digits;
+    case kFeatureKey:
+        return "feature key " + std::to_string(r.code);
+    case kDeflect:
+        return "deflect " + digits;
+    case kDigits:
+        return "digits " + digits;
+    case kAnswerWatched:
+        return "answer watched " + std::to_string(r.payloadI32(0));
+    case kIntrudeWatched:
+        return "intrude " + std::to_string(r.payloadI32(0));
+    case kResume:
+        return "resume " + std::to_string(r.payloadI32(0));
+    case kTakeBack:
+        return "take back " + std::to_string(r.code);
     case kWatchList: {
         std::string text = "watch list";
         for (size_t at = 0; at + 4 <= r.payload.size(); at += 4) {
@@ -64,25 +74,38 @@ std::string requestText(const Request &r) {
         }
         return text;
     }
-    default: return "type " + std::to_string(r.type);
+    default:
+        return "type " + std::to_string(r.type);
     }
 }
 
 std::string recordText(const Bytes &datagram) {
     if (datagram.size() < 12) return "a datagram of " + std::to_string(datagram.size()) + " bytes";
-    const std::string station = "station " + std::to_string(static_cast<int32_t>(getU32(datagram.data() + 8))) + " ";
+    const std::string station =
+        "station " + std::to_string(static_cast<int32_t>(getU32(datagram.data() + 8))) + " ";
     switch (datagram[4]) {
-    case kRegistrationReply: return station + "registration reply";
-    case kStatusReply: return station + "status reply";
-    case kAcknowledge: return station + "acknowledge " + hex(datagram[5], 2);
-    case kCallEvent: return station + "call event";
-    case kStationEvent: return station + "station event";
-    case kNumberInfo: return station + "number";
-    case kDisplayText: return station + "display text";
-    case kCallEntry: return station + "call entry";
-    case kExtensionStatus: return "extension status";
-    case kParkList: return "park list";
-    default: return "record type " + hex(datagram[4], 2);
+    case kRegistrationReply:
+        return station + "registration reply";
+    case kStatusReply:
+        return station + "status reply";
+    case kAcknowledge:
+        return station + "acknowledge " + hex(datagram[5], 2);
+    case kCallEvent:
+        return station + "call event";
+    case kStationEvent:
+        return station + "station event";
+    case kNumberInfo:
+        return station + "number";
+    case kDisplayText:
+        return station + "display text";
+    case kCallEntry:
+        return station + "call entry";
+    case kExtensionStatus:
+        return "extension status";
+    case kParkList:
+        return "park list";
+    default:
+        return "record type " + hex(datagram[4], 2);
     }
 }
 

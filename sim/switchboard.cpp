@@ -22,12 +22,18 @@ void Output::append(Output other) {
 
 const char *phaseName(Phase phase) {
     switch (phase) {
-    case Phase::Idle: return "idle";
-    case Phase::Dialling: return "dialling";
-    case Phase::DialTone: return "dial tone";
-    case Phase::Ringback: return "ringback";
-    case Phase::Ringing: return "ringing";
-    case Phase::Connected: return "connected";
+    case Phase::Idle:
+        return "idle";
+    case Phase::Dialling:
+        return "dialling";
+    case Phase::DialTone:
+        return "dial tone";
+    case Phase::Ringback:
+        return "ringback";
+    case Phase::Ringing:
+        return "ringing";
+    case Phase::Connected:
+        return "connected";
     }
     return "?";
 }
@@ -83,7 +89,8 @@ Output Switchboard::onDatagram(const uint8_t *data, size_t size, uint32_t source
     if (r->type == kKeepAlive) return keepAlive(*r);
     Station *s = byToken(r->word);
     if (!s) {
-        out.note("request type " + std::to_string(r->type) + " with unknown token " + hex(r->word) + ": ignored");
+        out.note("request type " + std::to_string(r->type) + " with unknown token " + hex(r->word) +
+                 ": ignored");
     } else if (r->queued()) {
         out = queued(*s, *r);
     } else if (r->type == kNewCall) {

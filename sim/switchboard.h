@@ -29,7 +29,14 @@ struct Output {
 
 // Where a station's call stands; the number is the station call state that
 // the library derives from the event the server sends for it.
-enum class Phase : uint8_t { Idle = 0, Dialling = 1, DialTone = 2, Ringback = 4, Ringing = 6, Connected = 10 };
+enum class Phase : uint8_t {
+    Idle = 0,
+    Dialling = 1,
+    DialTone = 2,
+    Ringback = 4,
+    Ringing = 6,
+    Connected = 10
+};
 const char *phaseName(Phase phase);
 
 struct Call {
@@ -50,8 +57,8 @@ struct Station {
 };
 
 struct SwitchboardConfig {
-    int32_t firstFreeId = 100;              // identifiers handed to stations registering with -1
-    std::optional<uint32_t> hostAddress;    // else the source of the registration
+    int32_t firstFreeId = 100;            // identifiers handed to stations registering with -1
+    std::optional<uint32_t> hostAddress;  // else the source of the registration
 };
 
 class Switchboard {

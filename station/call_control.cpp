@@ -26,22 +26,32 @@ using namespace qapi;
 
 extern "C" {
 
-int QAPI_CALL QAPI_Client_answer(QapiHandle h) { return featureKey(h, &StatusSnapshot::canAnswer, kAnswerKey); }
+int QAPI_CALL QAPI_Client_answer(QapiHandle h) {
+    return featureKey(h, &StatusSnapshot::canAnswer, kAnswerKey);
+}
 int QAPI_CALL QAPI_Client_clear(QapiHandle h) { return featureKey(h, &StatusSnapshot::canClear, kClearKey); }
 int QAPI_CALL QAPI_Client_hold(QapiHandle h) { return featureKey(h, &StatusSnapshot::canHold, kHoldKey); }
-int QAPI_CALL QAPI_Client_retrieve(QapiHandle h) { return featureKey(h, &StatusSnapshot::canRetrieve, kRetrieveKey); }
-int QAPI_CALL QAPI_Client_callb(QapiHandle h) { return featureKey(h, &StatusSnapshot::canCallback, kCallbackKey); }
+int QAPI_CALL QAPI_Client_retrieve(QapiHandle h) {
+    return featureKey(h, &StatusSnapshot::canRetrieve, kRetrieveKey);
+}
+int QAPI_CALL QAPI_Client_callb(QapiHandle h) {
+    return featureKey(h, &StatusSnapshot::canCallback, kCallbackKey);
+}
 int QAPI_CALL QAPI_Client_conference(QapiHandle h) {
     return featureKey(h, &StatusSnapshot::canConference, kConferenceKey);
 }
-int QAPI_CALL QAPI_Client_transfer(QapiHandle h) { return featureKey(h, &StatusSnapshot::canTransfer, kTransferKey); }
+int QAPI_CALL QAPI_Client_transfer(QapiHandle h) {
+    return featureKey(h, &StatusSnapshot::canTransfer, kTransferKey);
+}
 int QAPI_CALL QAPI_Client_record_start(QapiHandle h) {
     return featureKey(h, &StatusSnapshot::canRecordStart, kRecordStartKey);
 }
 int QAPI_CALL QAPI_Client_record_stop(QapiHandle h) {
     return featureKey(h, &StatusSnapshot::canRecordStop, kRecordStopKey);
 }
-int QAPI_CALL QAPI_Client_mailbox(QapiHandle h) { return featureKey(h, &StatusSnapshot::canMailbox, kMailboxKey); }
+int QAPI_CALL QAPI_Client_mailbox(QapiHandle h) {
+    return featureKey(h, &StatusSnapshot::canMailbox, kMailboxKey);
+}
 
 int QAPI_CALL QAPI_Client_suspend(QapiHandle handle) {
     StationClient *client = stationFindRegisteredClient(handle);

@@ -10,9 +10,9 @@ inline constexpr size_t kCallEntries = 32;
 inline constexpr uint32_t kNoCallId = 0xFFFFFFFF;
 
 struct CallEntry {
-    uint8_t state;      // 0 = free slot
+    uint8_t state;  // 0 = free slot
     uint16_t number;
-    uint32_t firstId;   // kNoCallId when the report carries none
+    uint32_t firstId;  // kNoCallId when the report carries none
     uint32_t secondId;
 };
 

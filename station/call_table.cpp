@@ -88,7 +88,8 @@ void stationUpdateCallTable(StationClient &client, const CallEntry &entry) {
         if (!slot) return;
     }
     *slot = entry;
-    postNotify(client.target, QAPI_NOTIFY_CALL_LIST, reinterpret_cast<intptr_t>(stationRenderCallList(client)));
+    postNotify(client.target, QAPI_NOTIFY_CALL_LIST,
+               reinterpret_cast<intptr_t>(stationRenderCallList(client)));
 }
 
 QapiLineList *stationRenderCallList(StationClient &client) {

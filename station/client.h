@@ -22,7 +22,7 @@ using RegState = QapiRegState;
 inline constexpr size_t kMaxClients = 512;
 inline constexpr size_t kMonitorSlots = 512;
 inline constexpr size_t kDialedTextSize = kDialBufferSize + 1;  // 32 characters and a NUL
-inline constexpr int32_t kAnyStation = -1;  // takes the identifier of the registration reply
+inline constexpr int32_t kAnyStation = -1;            // takes the identifier of the registration reply
 inline constexpr uint32_t kClientMagic = 0x12ABCD34;  // kind word of a station client
 
 struct StationClient {
@@ -41,8 +41,8 @@ struct StationClient {
     uint32_t callFlags;       // flag bits from the server
     StationRequest requestSlots[kRequestSlots];
     uint16_t heartbeatDivider;
-    uint16_t eventWord;       // first body word of the last call or station event
-    uint16_t eventRef;        // reference word of that event; kNoEventRef = none
+    uint16_t eventWord;                    // first body word of the last call or station event
+    uint16_t eventRef;                     // reference word of that event; kNoEventRef = none
     uint8_t pendingDial[kDialBufferSize];  // codes waiting for the dial timer; 0xFF = empty
     char dialedText[kDialedTextSize];      // digits dialed so far, NUL-filled
     CallEntry callTable[kCallEntries];
@@ -50,9 +50,9 @@ struct StationClient {
     uint8_t monitorPending[kMonitorSlots];
     uint8_t monitorStatus[kMonitorSlots];
     uint16_t monitorSlotsUsed;  // one past the highest slot ever taken: every later slot is free
-    uint8_t parkListSent;     // 1 once the park list was posted to this client
+    uint8_t parkListSent;       // 1 once the park list was posted to this client
     NotifyTarget target;
-    uint32_t magic;           // kClientMagic while the record is a client
+    uint32_t magic;  // kClientMagic while the record is a client
 
     // A client may be used while it carries its kind word and has a window
     // or a thread to notify.

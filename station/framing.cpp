@@ -25,8 +25,7 @@ void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t loca
     }
 }
 
-void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
-                          const StationRecordSink &sink) {
+void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity, const StationRecordSink &sink) {
     for (;;) {
         const int n = receiveBytes(endpoint, buffer, capacity);
         // A datagram too long for the buffer is dropped and the reading goes

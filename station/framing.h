@@ -27,7 +27,6 @@ void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t loca
 // Reads every datagram waiting on the station endpoint into `buffer` and
 // dispatches it; a datagram too long for the buffer is dropped.  Stops when
 // nothing waits or the receive fails.
-void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity,
-                          const StationRecordSink &sink);
+void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity, const StationRecordSink &sink);
 
 }  // namespace qapi

@@ -10,7 +10,7 @@ namespace qapi {
 
 struct StationClient;
 
-inline constexpr int32_t kMonitorDelayTicks = 10;     // from the last registration to the flush
+inline constexpr int32_t kMonitorDelayTicks = 10;  // from the last registration to the flush
 inline constexpr int32_t kNoExtension = -1;
 
 // The last status reported for the first slot holding `extension`; 0 when

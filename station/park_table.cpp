@@ -21,7 +21,8 @@ size_t entryCount(const uint8_t *record, size_t length) {
     const size_t n = record[RecordHeader::kLength];
     size_t count = n > Layout::kWordsPerEntry ? (n - 1) / Layout::kWordsPerEntry : 0;
     if (count > kParkEntries) count = kParkEntries;
-    const size_t held = length > Layout::kFirstEntry ? (length - Layout::kFirstEntry) / Layout::kEntrySize : 0;
+    const size_t held =
+        length > Layout::kFirstEntry ? (length - Layout::kFirstEntry) / Layout::kEntrySize : 0;
     return count < held ? count : held;
 }
 

@@ -14,9 +14,9 @@ inline constexpr size_t kParkEntries = 32;
 // One parked call: three words exactly as received; a free entry is all
 // 0xFF bytes, so its key is -1.
 struct ParkEntry {
-    int32_t key;          // what QAPI_Client_resume looks up and sends
-    int32_t secondWord;   // shown after the key
-    uint32_t thirdWord;   // takes part only in the change comparison
+    int32_t key;         // what QAPI_Client_resume looks up and sends
+    int32_t secondWord;  // shown after the key
+    uint32_t thirdWord;  // takes part only in the change comparison
 };
 
 // The list as last received, and as it stood at its last change.

@@ -16,9 +16,9 @@ inline constexpr size_t kRequestSlots = 64;
 struct StationRequest {
     int32_t destination;  // always 0 in a request
     uint8_t type;
-    uint8_t sequence;     // slot | kSequenceBit, written when sent
-    uint16_t code;        // feature code, a small parameter, or 0
-    uint32_t token;       // the client's registration token
+    uint8_t sequence;                      // slot | kSequenceBit, written when sent
+    uint16_t code;                         // feature code, a small parameter, or 0
+    uint32_t token;                        // the client's registration token
     uint8_t payload[kRequestPayloadSize];  // type-specific, little-endian
 };
 static_assert(sizeof(StationRequest) == kRequestSize);

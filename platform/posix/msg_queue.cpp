@@ -177,8 +177,7 @@ int qmsgPostThreadMessage(QThreadId thread, uint32_t message, uintptr_t wParam, 
 int qmsgGetMessage(QMessage *out, int timeoutMs) {
     // The wait always runs on the real clock; with the manual clock on, no
     // timer fires here.
-    const uint64_t deadline =
-        timeoutMs < 0 ? UINT64_MAX : steadyMs() + static_cast<uint64_t>(timeoutMs);
+    const uint64_t deadline = timeoutMs < 0 ? UINT64_MAX : steadyMs() + static_cast<uint64_t>(timeoutMs);
     return waitMessage(out, deadline);
 }
 

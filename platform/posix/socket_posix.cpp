@@ -3,10 +3,10 @@
 // (Linux would deliver them cut short), sends use MSG_NOSIGNAL (a reset stream
 // must not raise SIGPIPE), "would block" is EAGAIN or EWOULDBLOCK, and a
 // stream reset after an orderly close is reported as an error.
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "../socket.h"
 
@@ -59,8 +59,7 @@ long receiveStream(SocketHandle s, void *buffer, size_t capacity) {
     return 0;
 }
 
-long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to,
-                    bool dontRoute) {
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to, bool dontRoute) {
     const int flags = MSG_NOSIGNAL | (dontRoute ? MSG_DONTROUTE : 0);
     return ::sendto(s, data, length, flags, reinterpret_cast<const sockaddr *>(&to), sizeof to);
 }

@@ -27,9 +27,12 @@ int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast
 long receiveResult(int n) {
     if (n != SOCKET_ERROR) return n;
     switch (WSAGetLastError()) {
-    case WSAEWOULDBLOCK: return kReceiveWouldBlock;
-    case WSAEMSGSIZE: return kReceiveTooLong;
-    default: return kReceiveError;
+    case WSAEWOULDBLOCK:
+        return kReceiveWouldBlock;
+    case WSAEMSGSIZE:
+        return kReceiveTooLong;
+    default:
+        return kReceiveError;
     }
 }
 
@@ -68,8 +71,7 @@ long receiveStream(SocketHandle s, void *buffer, size_t capacity) {
     return receiveResult(::recv(s, static_cast<char *>(buffer), clampLength(capacity), 0));
 }
 
-long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to,
-                    bool dontRoute) {
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to, bool dontRoute) {
     return ::sendto(s, static_cast<const char *>(data), clampLength(length), dontRoute ? MSG_DONTROUTE : 0,
                     reinterpret_cast<const sockaddr *>(&to), sizeof to);
 }

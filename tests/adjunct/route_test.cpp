@@ -66,8 +66,12 @@ TEST_F(RouteTest, RequestIsPostedWithItsHandleNumbersTextsAndDateBeforeTheLinkIs
     ASSERT_NE(link, nullptr);
     const Bytes digitsB{1, 2, 3, 0x0F, 0x0E, 10, 16, 4};  // a code above 15 ends the text
     const Bytes digitsA{0, 9, 13};
-    auto got = ask(routeRequest({.id = 42, .dateTime = packDateTime(59, 30, 23, 31, 12, 63), .numberA = -5, .numberB = 77,
-                                 .digitsB = digitsB, .digitsA = digitsA}));
+    auto got = ask(routeRequest({.id = 42,
+                                 .dateTime = packDateTime(59, 30, 23, 31, 12, 63),
+                                 .numberA = -5,
+                                 .numberB = 77,
+                                 .digitsB = digitsB,
+                                 .digitsA = digitsA}));
     ASSERT_TRUE(got);
     EXPECT_EQ(link->state, LinkState::Connecting);
     EXPECT_EQ(got->handle, 42u);  // slot 0
@@ -93,8 +97,10 @@ TEST_F(RouteTest, DateFieldsAreTakenWithoutNormalisationAndTextsAreBounded) {
     EXPECT_STREQ(got->textA, "");
     EXPECT_STREQ(got->textB, "");
 
-    got = ask(routeRequest({.id = 2, .dateTime = packDateTime(0, 0, 0, 1, 14, 24), .digitsB = Bytes(32, 5),
-                                   .digitsA = Bytes(32, 15)}));
+    got = ask(routeRequest({.id = 2,
+                            .dateTime = packDateTime(0, 0, 0, 1, 14, 24),
+                            .digitsB = Bytes(32, 5),
+                            .digitsA = Bytes(32, 15)}));
     ASSERT_TRUE(got);
     EXPECT_EQ(got->month, 1);  // 14 modulo 13
     EXPECT_EQ(got->year, 2024);
@@ -131,7 +137,7 @@ TEST_F(RouteTest, EachRequestIsAnsweredOnceWithinFiftyTicks) {
     EXPECT_EQ(QAPI_Adjunct_response(link, early, "1", 0), 0);
     EXPECT_EQ(expectSent(), response(1, 0, {1}));
     EXPECT_EQ(QAPI_Adjunct_response(link, early, "1", 0), 1);  // answered already
-    runTicks(2);                                                // `late` is 50 ticks old
+    runTicks(2);                                               // `late` is 50 ticks old
     EXPECT_EQ(QAPI_Adjunct_response(link, late, "2", 0), 1);
     EXPECT_EQ(link->slots[1].state, SlotState::Pending);
     EXPECT_FALSE(received());
@@ -159,9 +165,9 @@ TEST_F(RouteTest, RepeatsWithinFiftyTicksAreIgnoredAndLaterOnesAreNewRequests) {
     expectSent();
     EXPECT_FALSE(ask(routeRequest({.id = 3})));  // answered, still held
     EXPECT_FALSE(received());
-    runTicks(27);                        // slot 0 is 49 ticks old after the next tick
+    runTicks(27);  // slot 0 is 49 ticks old after the next tick
     EXPECT_FALSE(ask(routeRequest({.id = 3})));
-    auto again = ask(routeRequest({.id = 3}));   // 50 ticks: a new request in the first free slot
+    auto again = ask(routeRequest({.id = 3}));  // 50 ticks: a new request in the first free slot
     ASSERT_TRUE(again);
     EXPECT_EQ(again->handle, first);
     EXPECT_EQ(link->slots[0].state, SlotState::Pending);

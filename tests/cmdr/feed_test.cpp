@@ -2,8 +2,8 @@
 // 127.0.0.1 or ::1 whose connections the test accepts on its own thread.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -225,7 +225,8 @@ TEST_F(CmdrFeedTest, ARecordSplitByTheStreamIsDeliveredOnceWhole) {
     size_t from = 0;
     int32_t next = 1;
     for (size_t i = 0; i < 4; ++i) {
-        peer.send(std::vector<uint8_t>(stream.begin() + static_cast<long>(from), stream.begin() + static_cast<long>(cuts[i])),
+        peer.send(std::vector<uint8_t>(stream.begin() + static_cast<long>(from),
+                                       stream.begin() + static_cast<long>(cuts[i])),
                   *feed);
         runTicks(1);
         for (const QMessage &m : test::drainMessages()) EXPECT_EQ(recordOf(m).numberA, next++);

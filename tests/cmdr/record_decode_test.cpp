@@ -39,8 +39,13 @@ bool zeroFrom(const CmdrRecordPayload &p, size_t from, size_t to) {
 // A record with every field set, so that each kind shows what it leaves out.
 WireRecord fullRecord(uint8_t kind) {
     WireRecord r(kind);
-    r.u32(rec::kNumberA, 101).u32(rec::kNumberB, 0xFFFFFF00).u32(rec::kNumberC, 303).u32(rec::kNumberD, 0xDEADBEEF);
-    r.codes(rec::kDigitsA, {1, 2, 3}).codes(rec::kDigitsB, {10, 11, 12, 13, 14, 15}).codes(rec::kDigitsC, {0, 9});
+    r.u32(rec::kNumberA, 101)
+        .u32(rec::kNumberB, 0xFFFFFF00)
+        .u32(rec::kNumberC, 303)
+        .u32(rec::kNumberD, 0xDEADBEEF);
+    r.codes(rec::kDigitsA, {1, 2, 3})
+        .codes(rec::kDigitsB, {10, 11, 12, 13, 14, 15})
+        .codes(rec::kDigitsC, {0, 9});
     r.u32(rec::kDateTime, packedDateTime(2024, 2, 29, 23, 59, 58));
     r.u32(rec::kDurationCount, 1000).u32(rec::kValueA, 7).u32(rec::kValueB, 0x80000000);
     r.u32(rec::kAddress, 0x0A000001).u16(rec::kWordA, 0xFFFE).u16(rec::kWordB, 0x1234);
@@ -160,18 +165,18 @@ TEST(CmdrDecode, OutOfRangeDateAndTimeFieldsAreNormalisedOneByOne) {
         uint16_t wantMonth, wantDay, wantHour, wantMinute, wantSecond;
     };
     const Case cases[] = {
-        {0, 5, 6, 7, 8, 1, 5, 6, 7, 8},       {13, 5, 6, 7, 8, 1, 5, 6, 7, 8},
-        {15, 5, 6, 7, 8, 1, 5, 6, 7, 8},      {12, 0, 6, 7, 8, 12, 1, 6, 7, 8},
-        {3, 31, 24, 7, 8, 3, 31, 0, 7, 8},    {3, 4, 31, 60, 8, 3, 4, 0, 0, 8},
-        {3, 4, 5, 59, 63, 3, 4, 5, 59, 0},    {3, 4, 5, 6, 60, 3, 4, 5, 6, 0},
+        {0, 5, 6, 7, 8, 1, 5, 6, 7, 8},    {13, 5, 6, 7, 8, 1, 5, 6, 7, 8},
+        {15, 5, 6, 7, 8, 1, 5, 6, 7, 8},   {12, 0, 6, 7, 8, 12, 1, 6, 7, 8},
+        {3, 31, 24, 7, 8, 3, 31, 0, 7, 8}, {3, 4, 31, 60, 8, 3, 4, 0, 0, 8},
+        {3, 4, 5, 59, 63, 3, 4, 5, 59, 0}, {3, 4, 5, 6, 60, 3, 4, 5, 6, 0},
         {0, 0, 24, 60, 60, 1, 1, 0, 0, 0},
     };
     for (const Case &c : cases) {
         WireRecord r(0);
         r.u32(rec::kDateTime, packedDateTime(2063, c.month, c.day, c.hour, c.minute, c.second));
         const CmdrRecordPayload p = decode(r);
-        SCOPED_TRACE(testing::Message() << c.month << "/" << c.day << " " << c.hour << ":" << c.minute << ":"
-                                        << c.second);
+        SCOPED_TRACE(testing::Message()
+                     << c.month << "/" << c.day << " " << c.hour << ":" << c.minute << ":" << c.second);
         EXPECT_EQ(p.year, 2063);
         EXPECT_EQ(p.month, c.wantMonth);
         EXPECT_EQ(p.day, c.wantDay);
@@ -188,9 +193,13 @@ TEST(CmdrDecode, OutOfRangeDateAndTimeFieldsAreNormalisedOneByOne) {
 
 TEST(CmdrDecode, DurationIsTwoCountsPer125RoundedHalfUpAndNeverGoesBack) {
     const std::pair<uint32_t, uint32_t> cases[] = {
-        {0, 0},   {31, 0},  {32, 1},  {61, 1},  {62, 1},   {63, 1},   {93, 1},
-        {94, 2},  {124, 2}, {125, 2}, {156, 2}, {157, 3},  {1000, 16},
-        {0xFFFFFFFFu, 68719477u},  // 2c/125 = 68719476.72
+        {0, 0},     {31, 0},
+        {32, 1},    {61, 1},
+        {62, 1},    {63, 1},
+        {93, 1},    {94, 2},
+        {124, 2},   {125, 2},
+        {156, 2},   {157, 3},
+        {1000, 16}, {0xFFFFFFFFu, 68719477u},  // 2c/125 = 68719476.72
     };
     for (const auto &[count, want] : cases) EXPECT_EQ(cmdrDurationOf(count), want) << count;
     for (uint32_t c = 1; c < 2000; ++c) ASSERT_GE(cmdrDurationOf(c), cmdrDurationOf(c - 1)) << c;

@@ -108,7 +108,8 @@ TEST_F(Stack, StationPumpReadsEveryDatagramAndDropsOversizeOnes) {
     sender.send(test::stationRecord({.destination = local, .type = kCallEventType, .body = {1, 2, 3, 4}}));
     sender.send(std::vector<uint8_t>(1025, 0x11));  // too long: lost
     sender.send(std::vector<uint8_t>(4000, 0x11));
-    sender.send(test::stationRecord({.destination = kBroadcast, .type = kCallEntryType,
+    sender.send(test::stationRecord({.destination = kBroadcast,
+                                     .type = kCallEntryType,
                                      .body = std::vector<uint8_t>(1016)}));  // exactly 1024
     const StationRecordSink sink{record, record, record};
     gLengths.clear();

@@ -72,9 +72,9 @@ TEST(Endpoint, DatagramExchangesWithItsPeerAndReportsEmptyZeroAndOversize) {
     reply(0);
     reply(17);
     reply(16);
-    EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 0);   // zero-length: as an empty queue
+    EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 0);                 // zero-length: as an empty queue
     EXPECT_EQ(receiveBytes(e, buf, sizeof buf), kReceivedTooLong);  // longer than the buffer: lost
-    EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 16);  // the next one is intact
+    EXPECT_EQ(receiveBytes(e, buf, sizeof buf), 16);                // the next one is intact
     EXPECT_EQ(buf[15], 0x5A);
     closeEndpoint(e);
     EXPECT_EQ(e.open, 0);

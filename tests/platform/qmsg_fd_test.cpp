@@ -1,7 +1,7 @@
 // The queue descriptor and the next time-out, for applications that run
 // their own event loop.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 
 #include <atomic>

@@ -39,11 +39,13 @@ Bytes makeDatagram(test::Prng &r) {
 }
 
 std::string requestProblem(const AdjunctLink &link, const QapiRouteRequestPayload &p) {
-    if (p.second > 59 || p.minute > 59 || p.hour > 23 || p.day > 31 || p.month > 12 || p.year < 2000 || p.year > 2063)
+    if (p.second > 59 || p.minute > 59 || p.hour > 23 || p.day > 31 || p.month > 12 || p.year < 2000 ||
+        p.year > 2063)
         return "date or time out of range";
     if (strnlen(p.textA, 32) > 31 || strnlen(p.textB, 32) > 28) return "texts";
     const RouteSlot *slot = p.handle >> 16 < kRouteSlots ? &link.slots[p.handle >> 16] : nullptr;
-    if (!slot || slot->state != SlotState::Pending || (slot->requestId & 0xFFFF) != (p.handle & 0xFFFF)) return "slot";
+    if (!slot || slot->state != SlotState::Pending || (slot->requestId & 0xFFFF) != (p.handle & 0xFFFF))
+        return "slot";
     return "";
 }
 
@@ -77,15 +79,18 @@ TEST_F(AdjunctDatagramFuzz, RandomDatagramsAndAnswersKeepTheSlotsConsistent) {
         }
         const uint8_t *h = d.data();
         const bool taken = d.size >= 4 && h[0] == 0 && d.size <= 4u + readU16le(h + 2) &&
-                           ((h[1] == kRouteRequestType && d.size >= kRouteRequestSize) || h[1] == kAdjunctKeepAliveReplyType);
+                           ((h[1] == kRouteRequestType && d.size >= kRouteRequestSize) ||
+                            h[1] == kAdjunctKeepAliveReplyType);
         ASSERT_TRUE(taken || (posted.empty() && bytesOf(*link) == before)) << "round " << round;
 
         if (!r.percent(30)) continue;
         const size_t recent = std::min<size_t>(handles.size(), 8);
-        uint32_t handle = recent == 0 || r.percent(20) ? r.next() : handles[handles.size() - 1 - r.below(recent)];
+        uint32_t handle =
+            recent == 0 || r.percent(20) ? r.next() : handles[handles.size() - 1 - r.below(recent)];
         if (r.percent(10)) handle ^= 1u << r.below(32);
         Bytes text(r.below(45));
-        for (uint8_t &c : text) c = r.percent(90) ? static_cast<uint8_t>("0123456789abcdABCD*#"[r.below(20)]) : r.byte();
+        for (uint8_t &c : text)
+            c = r.percent(90) ? static_cast<uint8_t>("0123456789abcdABCD*#"[r.below(20)]) : r.byte();
         text.push_back(0);
         const test::ExactCopy digits(text);
         const char *given = r.percent(10) ? nullptr : reinterpret_cast<const char *>(digits.data());

@@ -22,14 +22,16 @@ bool dialText(const char *text, size_t most) {
 
 std::string payloadProblem(const CmdrRecordPayload &p, unsigned kind) {
     if (p.kindLetter != 'A' + kind) return "kind letter";
-    if (p.second > 59 || p.minute > 59 || p.hour > 23 || p.day < 1 || p.day > 31 || p.month < 1 || p.month > 12 ||
-        p.year < 2000 || p.year > 2063)
+    if (p.second > 59 || p.minute > 59 || p.hour > 23 || p.day < 1 || p.day > 31 || p.month < 1 ||
+        p.month > 12 || p.year < 2000 || p.year > 2063)
         return "date or time out of range";
     const uint8_t zero[sizeof p.reserved3] = {};
-    if (p.reserved1 != 0 || p.reserved2 != 0 || std::memcmp(p.reserved3, zero, sizeof zero) != 0) return "reserved";
+    if (p.reserved1 != 0 || p.reserved2 != 0 || std::memcmp(p.reserved3, zero, sizeof zero) != 0)
+        return "reserved";
     const auto &t = p.texts;
-    if (kind == 1 || kind == 2 ? strnlen(t.text, 96) > 95
-                               : !dialText(t.dial.textA, 31) || !dialText(t.dial.textB, 31) || !dialText(t.dial.textC, 28))
+    if (kind == 1 || kind == 2
+            ? strnlen(t.text, 96) > 95
+            : !dialText(t.dial.textA, 31) || !dialText(t.dial.textB, 31) || !dialText(t.dial.textC, 28))
         return "texts";
     if (strnlen(p.addressText, 48) > 15 || strnlen(p.serverAddressText, 48) > 39) return "address texts";
     return "";
@@ -44,11 +46,12 @@ TEST(CmdrRecordFuzz, SealedRecordsOfAnyContentDecodeWellFormedAndOneChangedByteI
         test::WireRecord w(0);
         for (uint8_t &b : w.bytes) b = r.byte();
         for (size_t field = rec::kDigitsA; field < rec::kDateTime; field += 32) {  // codes up to a random end
-            for (size_t i = 0, end = r.below(33); i < end; ++i) w.bytes[field + i] = static_cast<uint8_t>(r.below(16));
+            for (size_t i = 0, end = r.below(33); i < end; ++i)
+                w.bytes[field + i] = static_cast<uint8_t>(r.below(16));
         }
         if (r.percent(30)) {
             w.u32(rec::kDateTime, test::packedDateTime(2000 + r.below(64), 1 + r.below(12), 1 + r.below(31),
-                                                      r.below(24), r.below(60), r.below(60)));
+                                                       r.below(24), r.below(60), r.below(60)));
         }
         for (uint8_t &b : feed.endpoint.remoteAddress) b = r.percent(50) ? 0 : r.byte();
         feed.endpoint.remoteFamily = r.pick({RemoteFamily::None, RemoteFamily::Ipv4, RemoteFamily::Ipv6});

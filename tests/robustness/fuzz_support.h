@@ -25,7 +25,9 @@ struct Prng {
     bool percent(uint32_t p) { return below(100) < p; }
     uint8_t byte() { return static_cast<uint8_t>(next()); }
     template <class T, size_t N>
-    T pick(const T (&from)[N]) { return from[below(N)]; }
+    T pick(const T (&from)[N]) {
+        return from[below(N)];
+    }
 };
 
 // `plain` rounds, an eighth under the sanitizers, the 32-bit emulator and
@@ -43,7 +45,8 @@ inline size_t fuzzRounds(size_t plain) {
 struct ExactCopy {
     std::unique_ptr<uint8_t[]> bytes;
     size_t size;
-    explicit ExactCopy(const std::vector<uint8_t> &from) : bytes(new uint8_t[from.size()]), size(from.size()) {
+    explicit ExactCopy(const std::vector<uint8_t> &from)
+        : bytes(new uint8_t[from.size()]), size(from.size()) {
         if (size != 0) std::memcpy(bytes.get(), from.data(), size);
     }
     const uint8_t *data() const { return bytes.get(); }

@@ -43,7 +43,8 @@ bool dialChars(const char *text, size_t most) {
 }
 
 void classifyHost(const uint8_t *r, size_t n) {
-    static constexpr uint8_t kTaken[] = {4, 9, 0x81, 0x83, 0xBE, 0xBF, 0xC0, 0xC1, 0xC2, 0xC4, 0xC6, 0xC7, 0xC8};
+    static constexpr uint8_t kTaken[] = {4,    9,    0x81, 0x83, 0xBE, 0xBF, 0xC0,
+                                         0xC1, 0xC2, 0xC4, 0xC6, 0xC7, 0xC8};
     if (n < RecordHeader::kStationRecordSize || !std::memchr(kTaken, r[4], sizeof kTaken)) return;
     for (StationClient *c : stationClients()) {
         const bool anyId = c && r[4] == kRegistrationReplyType && c->snapshot.stationId == kAnyStation;
@@ -55,10 +56,13 @@ void classifyBroadcast(const uint8_t *r, size_t n) { gMayAct |= n >= 12 && r[4] 
 constexpr StationRecordSink kClassify{classifyHost, classifyPark, classifyBroadcast};
 
 Bytes makeRecord(test::Prng &r) {
-    static constexpr uint8_t kTypes[] = {4, 9, 0x81, 0x83, 0xBE, 0xBF, 0xC0, 0xC1, 0xC2, 0xC4, 0xC6, 0xC7, 0xC8, 0xC3, 0xC5};
+    static constexpr uint8_t kTypes[] = {4,    9,    0x81, 0x83, 0xBE, 0xBF, 0xC0, 0xC1,
+                                         0xC2, 0xC4, 0xC6, 0xC7, 0xC8, 0xC3, 0xC5};
     static constexpr size_t kSizes[] = {12, 12, 40, 16, 12, 12, 24, 24, 40, 12, 24, 16, 44, 12, 8};
     const size_t t = r.below(sizeof kTypes);
-    const size_t size = kTypes[t] == kParkListType ? 8 + 12 * r.below(41) : kTypes[t] == kCallEntryType && r.percent(30) ? 16 : kSizes[t];
+    const size_t size = kTypes[t] == kParkListType                     ? 8 + 12 * r.below(41)
+                        : kTypes[t] == kCallEntryType && r.percent(30) ? 16
+                                                                       : kSizes[t];
     Bytes b(size);
     for (uint8_t &x : b) x = r.percent(50) ? r.byte() : static_cast<uint8_t>(r.below(16));
     const uint32_t destination = t >= 13 ? kBroadcast : kHost;
@@ -67,7 +71,8 @@ Bytes makeRecord(test::Prng &r) {
     b[5] = static_cast<uint8_t>(kTypes[t] == kAcknowledgeType ? 0x80 | r.below(64) : r.below(40));
     b[6] = r.percent(70) ? 0 : r.byte();
     b[7] = static_cast<uint8_t>((size - 4) / 4);
-    if (size >= 12) writeU32le(b.data() + 8, static_cast<uint32_t>(t == 13 ? 200 + r.below(6) : r.pick(kStations)));
+    if (size >= 12)
+        writeU32le(b.data() + 8, static_cast<uint32_t>(t == 13 ? 200 + r.below(6) : r.pick(kStations)));
     if (size >= 24 && r.percent(30)) b[16] = 30;  // the server state with handling of its own
     if (size >= 24 && b[5] == 12) b[12] = r.pick<uint8_t>({0, 1, 121, 122, 66, 67, 128});
     if (r.percent(15) && size > 12) {  // whole, but shorter than its body
@@ -101,14 +106,16 @@ std::string snapshotProblem(const QapiStatusSnapshot &s) {
     for (const uint8_t *f = &s.canNewcall; f <= &s.indicator3; ++f) {
         if (*f > 1) return "flag byte " + std::to_string(f - &s.canNewcall) + " is " + std::to_string(*f);
     }
-    if (s.reserved1[0] | s.reserved1[1] | s.reserved1[2] | s.reserved2[0] | s.reserved2[1]) return "reserved bytes";
+    if (s.reserved1[0] | s.reserved1[1] | s.reserved1[2] | s.reserved2[0] | s.reserved2[1])
+        return "reserved bytes";
     return "";
 }
 
 std::string clientProblem(const StationClient &c) {
     if (const std::string p = snapshotProblem(c.snapshot); !p.empty()) return p;
     if (c.queueHead < 0 || c.queueHead >= 64 || c.queueTail < 0 || c.queueTail >= 64) return "queue indices";
-    if (c.dialedText[kDialBufferSize] != '\0' || c.parkListSent > 1 || c.magic != kClientMagic) return "record";
+    if (c.dialedText[kDialBufferSize] != '\0' || c.parkListSent > 1 || c.magic != kClientMagic)
+        return "record";
     for (size_t i = c.monitorSlotsUsed; i < kMonitorSlots; ++i) {
         if (c.monitorExtension[i] != kNoExtension) return "taken monitor slot beyond the used ones";
     }
@@ -138,7 +145,8 @@ std::string messageProblem(const QMessage &m) {
         return snapshotProblem(*reinterpret_cast<const QapiStatusSnapshot *>(m.lParam));
     case QAPI_NOTIFY_KEY:
     case QAPI_NOTIFY_DIGIT:
-        return m.lParam == 255 || (m.lParam > 0 && std::strchr("0123456789ABCD*#", int(m.lParam))) ? "" : "key";
+        return m.lParam == 255 || (m.lParam > 0 && std::strchr("0123456789ABCD*#", int(m.lParam))) ? ""
+                                                                                                   : "key";
     case QAPI_NOTIFY_NUMBER:
         return dialChars(text, kNumberCodes) ? "" : "number";
     case QAPI_NOTIFY_TEXT:
@@ -218,7 +226,8 @@ TEST_F(StationDatagramFuzz, MutatedRecordsKeepEveryClientConsistentAndIgnoredOne
         for (size_t k = 0; k < kClients; ++k) {
             if (!gClients[k]) continue;
             ASSERT_EQ(clientProblem(*gClients[k]), "") << "client " << k << ", round " << round;
-            ASSERT_TRUE(gMayAct || std::memcmp(&before[k], gClients[k], sizeof(StationClient)) == 0) << "round " << round;
+            ASSERT_TRUE(gMayAct || std::memcmp(&before[k], gClients[k], sizeof(StationClient)) == 0)
+                << "round " << round;
         }
     }
 }

@@ -27,7 +27,8 @@ inline std::vector<Seen> split(const Bytes &datagram) {
     for (size_t at = 0; at + 8 <= datagram.size();) {
         const size_t size = 4 + 4 * static_cast<size_t>(datagram[at + 7]);
         const size_t end = std::min(at + size, datagram.size());
-        out.push_back({Bytes(datagram.begin() + static_cast<long>(at), datagram.begin() + static_cast<long>(end))});
+        out.push_back(
+            {Bytes(datagram.begin() + static_cast<long>(at), datagram.begin() + static_cast<long>(end))});
         at += size;
     }
     return out;

@@ -65,8 +65,9 @@ TEST_F(SimSwitchboard, RegistrationAssignsIdentifiersAndAddressesTheSource) {
     EXPECT_EQ(reply.destination(), kSource);
     EXPECT_EQ(reply.u32(8), 100u);
     EXPECT_EQ(reply.u32(16) & 0x100, 0x100u) << "new calls allowed";
-    EXPECT_EQ(ofType(send(request(kRegisterRequest, 0, 0, 0xFFFFFFFF)).datagram, kRegistrationReply).at(0).u32(8),
-              101u);
+    EXPECT_EQ(
+        ofType(send(request(kRegisterRequest, 0, 0, 0xFFFFFFFF)).datagram, kRegistrationReply).at(0).u32(8),
+        101u);
     EXPECT_TRUE(board.isRegistered(100));
 
     Switchboard told{SwitchboardConfig{100, 0x7F000001}};
@@ -81,7 +82,8 @@ TEST_F(SimSwitchboard, KeepAlivesAreAnsweredOnlyForKnownTokens) {
     EXPECT_EQ(status[0].u32(8), 17u);
     EXPECT_EQ(status[0].sub(), 0);
     EXPECT_TRUE(send(request(kKeepAlive, 0, 0, token + 1)).datagram.empty());
-    EXPECT_TRUE(key(token + 1, 167).datagram.empty()) << "a request with an unknown token is not acknowledged";
+    EXPECT_TRUE(key(token + 1, 167).datagram.empty())
+        << "a request with an unknown token is not acknowledged";
     // Records (first word not 0), such as the server's own, are no requests.
     EXPECT_TRUE(send(acknowledge(1, 17, 0x81)).datagram.empty());
 }
@@ -114,7 +116,8 @@ TEST_F(SimSwitchboard, AnOldRequestArrivingLateIsNotCarriedOutAgain) {
     const Output late = send(answer);
     EXPECT_EQ(ofType(late.datagram, kAcknowledge).at(0).sub(), 0x81);
     EXPECT_EQ(split(late.datagram).size(), 1u) << "acknowledged, not answered again";
-    EXPECT_EQ(split(send(request(kFeatureKey, 0x83, 164, token)).datagram).size(), 3u) << "the next one is new";
+    EXPECT_EQ(split(send(request(kFeatureKey, 0x83, 164, token)).datagram).size(), 3u)
+        << "the next one is new";
 }
 
 TEST_F(SimSwitchboard, IncomingCallAnswerHoldRetrieveClear) {

@@ -52,7 +52,8 @@ protected:
         listCall(42);
         QAPI_Client_bdp_register(c, 300, 1);
         QAPI_Client_bdp_register(c, 301, 1);
-        for (auto [extension, status] : {std::pair{300, kExtensionAnswerable}, std::pair{301, kExtensionIntrudable}}) {
+        for (auto [extension, status] :
+             {std::pair{300, kExtensionAnswerable}, std::pair{301, kExtensionIntrudable}}) {
             std::vector<uint8_t> body(4);
             writeU32le(body.data(), static_cast<uint32_t>(extension));
             const auto watched = test::stationRecord(
@@ -113,7 +114,9 @@ TEST_F(CallControl, EachFeatureKeyNeedsItsPermissionAndTravelsAsATwelveByteKey) 
         c->snapshot.*key.allowed = 1;
         EXPECT_EQ(key.operation(c), 0);
         const Datagram d = oneRequest(kFeatureKeyType, 12);
-        if (!d.empty()) { EXPECT_EQ(test::codeOf(d), key.code); }
+        if (!d.empty()) {
+            EXPECT_EQ(test::codeOf(d), key.code);
+        }
     }
     EXPECT_TRUE(drainMessages().empty());
 }
@@ -134,8 +137,8 @@ TEST_F(CallControl, EveryOperationRefusesAHandleThatIsNotALiveClient) {
                 offsetof(StatusSnapshot, canPickup) + 1 - offsetof(StatusSnapshot, canNewcall));
     ASSERT_EQ(QAPI_Client_stop(gone), 0);
     int local = 0;
-    for (QapiHandle h : {static_cast<QapiHandle>(nullptr), static_cast<QapiHandle>(gone),
-                         static_cast<QapiHandle>(&local)}) {
+    for (QapiHandle h :
+         {static_cast<QapiHandle>(nullptr), static_cast<QapiHandle>(gone), static_cast<QapiHandle>(&local)}) {
         for (const Key &key : kKeys) EXPECT_EQ(key.operation(h), 1) << key.name;
         EXPECT_EQ(QAPI_Client_suspend(h), 1);
         EXPECT_EQ(QAPI_Client_newcall(h, "1"), 1);
@@ -208,7 +211,9 @@ TEST_F(CallControl, TransferUndoSendsTheListedCallsNumberPlusOne) {
     for (const char *text : {"0042", "42abc"}) {
         EXPECT_EQ(QAPI_Client_transfer_undo(c, text), 0) << text;
         const Datagram d = oneRequest(kTransferUndoType, 12);
-        if (!d.empty()) { EXPECT_EQ(test::codeOf(d), 43); }
+        if (!d.empty()) {
+            EXPECT_EQ(test::codeOf(d), 43);
+        }
     }
     // 65535 + 1 is 0 in 16 bits: no code, so the request carries an empty payload.
     EXPECT_EQ(QAPI_Client_transfer_undo(c, "65535"), 0);

@@ -53,7 +53,8 @@ TEST_F(CallTable, AReportedCallIsShownThenUpdatedInPlaceThenRemoved) {
 TEST_F(CallTable, ReportsThatAddNothingPostNothingButAStateNotKeptStillPostsTheList) {
     report({.state = kCallSeized, .number = 10, .withIds = false});  // unknown number without identifiers
     EXPECT_TRUE(lists().empty());
-    report({.state = 9, .number = 10, .firstId = 3, .secondId = 4});  // takes a slot, cleared by the rendering
+    report(
+        {.state = 9, .number = 10, .firstId = 3, .secondId = 4});  // takes a slot, cleared by the rendering
     EXPECT_EQ(lists(), (Lines{{}}));
     EXPECT_EQ(stationFindCall(*c, 10), nullptr);
 }
@@ -83,7 +84,8 @@ TEST_F(CallTable, ThirtyTwoCallsFillTheListAndAThirtyThirdIsDropped) {
 }
 
 TEST_F(CallTable, ShortRecordsAreIgnored) {
-    feed(*c, test::callEntry({.state = kCallSeized, .number = 1}).cut(20));  // identifiers announced, second one missing
+    feed(*c, test::callEntry({.state = kCallSeized, .number = 1})
+                 .cut(20));  // identifiers announced, second one missing
     feed(*c, test::callEntry({.state = kCallSeized, .number = 1, .withIds = false}).cut(12));
     EXPECT_TRUE(lists().empty());
 }

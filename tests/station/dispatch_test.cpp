@@ -115,17 +115,23 @@ TEST_F(Dispatch, ServerStateThirtyOnlyClearsTheFlagOrTalks) {
     StationClient *c = registered(kStation, {.state = kStateRingback, .flags = kConnectedCalls});
     ASSERT_NE(c, nullptr);
     const StationClient before = *c;
-    feed(*c, event({.sub = kCallEventRingback, .word = 0x1234, .serverState = kServerStateSpecial, .ref = 9,
+    feed(*c, event({.sub = kCallEventRingback,
+                    .word = 0x1234,
+                    .serverState = kServerStateSpecial,
+                    .ref = 9,
                     .flags = 0x1FF}));
     EXPECT_EQ(std::memcmp(&before, c, sizeof before), 0);  // nothing at all
     feed(*c, event({.sub = kCallEventReleased, .serverState = kServerStateSpecial, .flags = 0x1FF}));
     EXPECT_EQ(c->callFlags, kFlagCallAllowed);  // only the connected flag dropped
     EXPECT_EQ(c->snapshot.callState, kStateRingback);
-    feed(*c, event({.sub = kCallEventConnected, .serverState = kServerStateSpecial, .ref = 2,
+    feed(*c, event({.sub = kCallEventConnected,
+                    .serverState = kServerStateSpecial,
+                    .ref = 2,
                     .flags = kFlagConnected}));
     EXPECT_EQ(c->snapshot.callState, kStateTalking);
     EXPECT_EQ(c->eventRef, 2);
-    feed(*c, event({.type = kStationEventType, .sub = kStationEventTalking, .serverState = kServerStateSpecial}));
+    feed(*c,
+         event({.type = kStationEventType, .sub = kStationEventTalking, .serverState = kServerStateSpecial}));
     EXPECT_EQ(c->callFlags, 0x0u);
     EXPECT_EQ(c->snapshot.callState, kStateTalking);
 }
@@ -172,7 +178,10 @@ TEST_F(Dispatch, EchoedDigitsAreToldAndAppendedAndEndThePickup) {
     ASSERT_EQ(c->snapshot.canMailbox, 1);
     drainMessages();
     auto digit = [](uint16_t word) {
-        return event({.type = kStationEventType, .sub = kStationEventDigit, .word = word, .serverState = 2,
+        return event({.type = kStationEventType,
+                      .sub = kStationEventDigit,
+                      .word = word,
+                      .serverState = 2,
                       .flags = kFlagMailbox});
     };
     feed(*c, digit(0x0B07));  // not shown
@@ -223,13 +232,15 @@ TEST_F(Dispatch, NumbersAndDisplayTextsReachTheApplicationAsText) {
     EXPECT_STREQ(reinterpret_cast<const char *>(texts[1].lParam), "");
 
     Record display({.type = kDisplayTextType, .size = DisplayText::kText + DisplayText::kChars});
-    for (size_t i = 0; i < DisplayText::kChars; ++i) display.u8(DisplayText::kText + i, static_cast<uint8_t>('A' + i));
+    for (size_t i = 0; i < DisplayText::kChars; ++i)
+        display.u8(DisplayText::kText + i, static_cast<uint8_t>('A' + i));
     feed(*c, display);
     feed(*c, Record(display).u8(RecordHeader::kLength, DisplayText::kLength - 1));
     feed(*c, Record(display).u8(RecordHeader::kLength, DisplayText::kLength + 1));
     texts = notes(QAPI_NOTIFY_TEXT);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(texts[0].lParam)), "ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`");
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(texts[0].lParam)),
+              "ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`");
 }
 
 TEST_F(Dispatch, StatusRepliesAndFlagUpdatesTakeTheFlagsAndInfoValuesAreShown) {
@@ -268,7 +279,8 @@ TEST_F(Dispatch, RecordsShorterThanWhatTheirHandlingReadsAreIgnored) {
     ASSERT_NE(c, nullptr);
     feed(*waiting, registrationReply({.station = 5}).cut(36));
     feed(*c, event({.sub = kCallEventAlerting, .serverState = 6, .flags = kFlagCallAllowed}).cut(20));
-    feed(*c, event({.type = kStationEventType, .sub = kStationEventDialling, .flags = kFlagCallAllowed}).cut(20));
+    feed(*c,
+         event({.type = kStationEventType, .sub = kStationEventDialling, .flags = kFlagCallAllowed}).cut(20));
     feed(*c, flagsRecord({.state = kStateAlerting, .flags = 0x1FF}).cut(12));
     feed(*c, flagsRecord({.type = kFlagsUpdateType, .flags = 0x1FF}).cut(12));
     feed(*c, Record({.type = kNumberInfoType, .size = NumberInfo::kSize}).cut(36));
@@ -291,9 +303,11 @@ TEST_F(Dispatch, TheTickHandsRecordsForThisHostToEveryClientBeforeSupervising) {
     const uint32_t host = stationEndpoint().endpoint.localAddress;
     ASSERT_NE(host, 0u);
     std::vector<uint8_t> datagram;
-    for (const Record &r : {registrationReply({.station = 2}).to(host), registrationReply({.station = 1}).to(host),
-                            registrationReply({.station = 1, .flags = kFlagConnected}).to(host + 1)}) {
-        datagram.insert(datagram.end(), r.bytes.begin(), r.bytes.end());  // the last for another host: skipped
+    for (const Record &r :
+         {registrationReply({.station = 2}).to(host), registrationReply({.station = 1}).to(host),
+          registrationReply({.station = 1, .flags = kFlagConnected}).to(host + 1)}) {
+        datagram.insert(datagram.end(), r.bytes.begin(),
+                        r.bytes.end());  // the last for another host: skipped
     }
     test::GroupSender(test::kStationPort).send(datagram);
     ASSERT_TRUE(test::stationDatagramWaiting());

@@ -31,7 +31,8 @@ std::string dispatch(const std::vector<uint8_t> &d, uint32_t local = kHost) {
     gBase = d.data();
     stationDispatchDatagram(d.data(), d.size(), local, kSink);
     std::string out;
-    for (const Seen &s : gSeen) out += s.handler + std::to_string(s.offset) + ":" + std::to_string(s.length) + " ";
+    for (const Seen &s : gSeen)
+        out += s.handler + std::to_string(s.offset) + ":" + std::to_string(s.length) + " ";
     return out;
 }
 
@@ -46,9 +47,10 @@ TEST(StationFraming, HostRecordThenBroadcastsGoToTheirHandlers) {
     ASSERT_EQ(host.size(), 16u);
     EXPECT_EQ(host[0], 0x0A);  // destination least significant byte first
     EXPECT_EQ(host[3], 0xC0);
-    EXPECT_EQ(dispatch(cat(host, test::stationRecord(
-                                     {.destination = kBroadcast, .type = kCallEntryType, .body = {1, 2, 3, 4}}))),
-              "H0:16 B16:12 ");
+    EXPECT_EQ(
+        dispatch(cat(host, test::stationRecord(
+                               {.destination = kBroadcast, .type = kCallEntryType, .body = {1, 2, 3, 4}}))),
+        "H0:16 B16:12 ");
     EXPECT_EQ(dispatch(cat(host, test::stationRecord({.destination = kBroadcast, .type = kParkListType}))),
               "H0:16 P16:8 ");
 }
@@ -56,7 +58,8 @@ TEST(StationFraming, HostRecordThenBroadcastsGoToTheirHandlers) {
 TEST(StationFraming, ForeignRecordsAreSkippedByTheirLength) {
     auto d = cat(test::stationRecord(
                      {.destination = 0x0A000001, .type = kCallEventType, .body = std::vector<uint8_t>(12)}),
-                 test::stationRecord({.destination = kHost, .type = kStationEventType, .body = std::vector<uint8_t>(4)}));
+                 test::stationRecord(
+                     {.destination = kHost, .type = kStationEventType, .body = std::vector<uint8_t>(4)}));
     EXPECT_EQ(dispatch(d), "H20:12 ");
 }
 
@@ -80,7 +83,8 @@ TEST(StationFraming, LengthZeroAdvancesOneWordSoTheNextRecordStartsAtItsTypeWord
 }
 
 TEST(StationFraming, RecordsRunningPastTheDatagramAreNotHandedOn) {
-    auto d = test::stationRecord({.destination = kHost, .type = kCallEventType, .body = std::vector<uint8_t>(8)});
+    auto d =
+        test::stationRecord({.destination = kHost, .type = kCallEventType, .body = std::vector<uint8_t>(8)});
     d.resize(12);  // L still says 16 bytes
     EXPECT_EQ(dispatch(d), "");
     EXPECT_EQ(dispatch(std::vector<uint8_t>{0x0A, 0x01, 0xA8, 0xC0, 0xC0, 0, 0}), "");  // under 8 bytes

@@ -12,7 +12,7 @@ TEST_F(StationLifecycle, StartRefusesAnEmptyTargetAndAStationThatIsAlreadyLive) 
     EXPECT_EQ(QAPI_Client_start(0, 17), nullptr);
     EXPECT_EQ(QAPI_Client_start_Thread(0, 17), nullptr);
     EXPECT_FALSE(stationEndpoint().open);  // nothing created, nothing opened
-    QAPI_Stack_release();  // not initialised: a client would outlive the next initialise
+    QAPI_Stack_release();                  // not initialised: a client would outlive the next initialise
     EXPECT_EQ(QAPI_Client_start(window, 17), nullptr);
     EXPECT_FALSE(stationEndpoint().open);
     ASSERT_EQ(QAPI_Stack_initialize(stationEndpoint().port), 0);

@@ -26,7 +26,8 @@ protected:
     static std::vector<uint8_t> statusRecord(int32_t extension, uint8_t status) {
         std::vector<uint8_t> body(4);
         writeU32le(body.data(), static_cast<uint32_t>(extension));
-        return test::stationRecord({.destination = kBroadcast, .type = kExtensionStatusType, .extra = status, .body = body});
+        return test::stationRecord(
+            {.destination = kBroadcast, .type = kExtensionStatusType, .extra = status, .body = body});
     }
     void report(int32_t extension, uint8_t status, StationClient *client = nullptr) {
         const auto r = statusRecord(extension, status);
@@ -155,8 +156,8 @@ TEST_F(MonitorPanel, StatusReportsCountOnlyForWatchedExtensionsOfARegisteredStat
     watch(500, 1, other);
     report(500, 2, other);  // still registering
     EXPECT_EQ(other->monitorStatus[0], 0);
-    report(501, 2);         // not watched
-    report(-1, 2);          // no extension
+    report(501, 2);  // not watched
+    report(-1, 2);   // no extension
     auto shortRecord = statusRecord(500, 2);
     shortRecord[RecordHeader::kLength] = 1;  // 8 bytes: no room for the extension
     stationOnMonitorStatus(*c, shortRecord.data(), 8);
@@ -187,8 +188,8 @@ TEST_F(MonitorPanel, AnswerNeedsStatusTwoAndIntrudeStatusThreeWhileTheStationMay
     EXPECT_EQ(QAPI_Client_bdp_intrude(c, 601), 0);
     const auto sent = drainQueue();
     ASSERT_EQ(sent.size(), 2u);
-    for (const auto &[d, type, extension] : {std::tuple{sent[0], kWatchAnswerType, 600},
-                                             std::tuple{sent[1], kWatchIntrudeType, 601}}) {
+    for (const auto &[d, type, extension] :
+         {std::tuple{sent[0], kWatchAnswerType, 600}, std::tuple{sent[1], kWatchIntrudeType, 601}}) {
         ASSERT_EQ(d.size(), 44u);
         EXPECT_EQ(test::typeOf(d), type);
         EXPECT_EQ(test::codeOf(d), 0);
@@ -220,8 +221,8 @@ TEST_F(MonitorPanel, RegistrationsTheFullQueueCannotTakeStayWaitingAndGoWhenItHa
     EXPECT_EQ(c->monitorTimer, 0);
     const auto sent = drainQueue();
     ASSERT_EQ(sent.size(), 62u);
-    EXPECT_EQ(extensionsOf(sent[60]), (std::vector<int32_t>{800, 801, 802, 803, 804, 805, 806, 807, 808,
-                                                          809, 810, 811, 812, 813, 814, 815}));
+    EXPECT_EQ(extensionsOf(sent[60]), (std::vector<int32_t>{800, 801, 802, 803, 804, 805, 806, 807, 808, 809,
+                                                            810, 811, 812, 813, 814, 815}));
     EXPECT_EQ(extensionsOf(sent[61]), padded({816, 817, 818, 819}));
 }
 

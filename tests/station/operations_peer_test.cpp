@@ -50,7 +50,8 @@ struct CallServer {
         const uint8_t sequence = d[RequestHeader::kSequence];
         if (!(sequence & kSequenceBit)) return {};
         const Datagram ack = forHost(test::acknowledge(sequence));
-        if (d[RequestHeader::kType] == kResumeType) return {ack, callEvent(kCallEventAnswered, kStateTalking, kAllowed)};
+        if (d[RequestHeader::kType] == kResumeType)
+            return {ack, callEvent(kCallEventAnswered, kStateTalking, kAllowed)};
         if (d[RequestHeader::kType] != kFeatureKeyType) return {ack};
         switch (readU16le(d.data() + RequestHeader::kCode)) {
         case kAnswerKey:
@@ -114,8 +115,8 @@ protected:
     CallServer script;
     std::unique_ptr<test::ServerHost> server;
     StationClient *client = nullptr;
-    std::vector<QapiStatusSnapshot> posted;        // by the last exchange
-    std::vector<const QapiLineList *> parkLists;   // by the last exchange
+    std::vector<QapiStatusSnapshot> posted;       // by the last exchange
+    std::vector<const QapiLineList *> parkLists;  // by the last exchange
 };
 
 TEST_F(OperationsPeer, TheApplicationAnswersHoldsRetrievesAndClearsACallThenResumesAParkedOne) {
@@ -197,8 +198,9 @@ TEST_F(OperationsPeer, AStationThatRecoversFromAFailureRegistersItsWatchesAgain)
     auto nextWatchList = [this]() {
         for (int t = 0; t < 1000; ++t) {
             for (const Datagram &d : exchange()) {
-                if (d.size() == 76 && test::typeOf(d) == kMonitorListType) return std::vector<int32_t>{
-                    test::payloadWord(d, 0), test::payloadWord(d, 1), test::payloadWord(d, 2)};
+                if (d.size() == 76 && test::typeOf(d) == kMonitorListType)
+                    return std::vector<int32_t>{test::payloadWord(d, 0), test::payloadWord(d, 1),
+                                                test::payloadWord(d, 2)};
             }
         }
         return std::vector<int32_t>{};

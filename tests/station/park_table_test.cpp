@@ -136,8 +136,10 @@ TEST_F(ParkTable, InitialisingTheLibraryEmptiesBothTables) {
 // park list, reaches the panel of every client and the park table once.
 TEST_F(ParkTable, TheTickHandsBroadcastsToEveryPanelAndTheParkListToTheTableOnce) {
     ASSERT_EQ(QAPI_Client_bdp_register(c, 321, 1), 0);
-    std::vector<uint8_t> datagram = test::stationRecord(
-        {.destination = kBroadcast, .type = kExtensionStatusType, .extra = 2, .body = {0x41, 0x01, 0, 0}});  // 321
+    std::vector<uint8_t> datagram = test::stationRecord({.destination = kBroadcast,
+                                                         .type = kExtensionStatusType,
+                                                         .extra = 2,
+                                                         .body = {0x41, 0x01, 0, 0}});  // 321
     const auto list = parkList({{0x77, 0x88, 0}});
     datagram.insert(datagram.end(), list.begin(), list.end());
     test::GroupSender(test::kStationPort).send(datagram);

@@ -40,7 +40,7 @@ TEST_F(Features, TalkingWithEveryFlagAllowsCallbackTransferAndRecordStop) {
     //                   ndaachrcsctRRmp
     EXPECT_EQ(take(kStateTalking, kEveryFlagButBlocked), "010010110010100");
     EXPECT_EQ(take(kStateTalking, kFlagConnected | kFlagRecordStart), "010010100111000");
-    EXPECT_EQ(take(kStateTalking, 0), "010011001000000");  // hold and suspend when not connected
+    EXPECT_EQ(take(kStateTalking, 0), "010011001000000");               // hold and suspend when not connected
     EXPECT_EQ(take(kStateTalking, 0, kNoEventRef), "010010000000000");  // no reference: no hold
     EXPECT_EQ(take(kStateTalking, kFlagConnected, kNoEventRef), "010010100000000");
 }
@@ -70,7 +70,8 @@ TEST_F(Features, PickupAndMailboxNeedAnEmptyDialedTextWhichANewDialingClears) {
 
 TEST_F(Features, ClearedStateTransfersOnlyOnWordSeventeenAndClearsTheIndicators) {
     c->snapshot.indicator1 = c->snapshot.indicator2 = c->snapshot.indicator3 = 1;
-    EXPECT_EQ(take(kStateCleared, kFlagConnected | kFlagTransferable, 5, kTransferableEventWord), "000010100010000");
+    EXPECT_EQ(take(kStateCleared, kFlagConnected | kFlagTransferable, 5, kTransferableEventWord),
+              "000010100010000");
     EXPECT_EQ(c->snapshot.indicator1 + c->snapshot.indicator2 + c->snapshot.indicator3, 0);
     EXPECT_EQ(take(kStateCleared, kFlagConnected | kFlagTransferable, 5, 0x0111), "000010100000000");
 }

@@ -57,12 +57,12 @@ TEST_F(RequestQueue, OneRequestIsOutstandingAndOnlyItsAcknowledgementSendsTheNex
     stationSendFeatureKey(*client, kSuspendKey);
     stationSendFeatureKey(*client, kConferenceKey);
     EXPECT_EQ(sentSequences(), (std::vector<int>{0x81}));
-    ack(0x82);        // names the request after the outstanding one
-    ack(0x81, 18);    // another station
+    ack(0x82);      // names the request after the outstanding one
+    ack(0x81, 18);  // another station
     EXPECT_TRUE(sentSequences().empty());
     ack(0x81);
     EXPECT_EQ(sentSequences(), (std::vector<int>{0x82}));
-    ack(0x81);        // late duplicate
+    ack(0x81);  // late duplicate
     EXPECT_TRUE(sentSequences().empty());
     feed(*client, test::acknowledge(0x82).cut(8));  // too short to name a station
     EXPECT_TRUE(sentSequences().empty());

@@ -32,7 +32,8 @@ struct ScriptedServer {
 
     std::vector<Datagram> answer(const Datagram &d) {
         if (d.size() < kHeaderOnlyLength) return {};
-        if (test::typeOf(d) == kRegisterRequestType && static_cast<int32_t>(test::wordOf(d)) == test::kStation) {
+        if (test::typeOf(d) == kRegisterRequestType &&
+            static_cast<int32_t>(test::wordOf(d)) == test::kStation) {
             return {forHost(test::registrationReply({.state = callState, .flags = flags})).bytes};
         }
         if (test::typeOf(d) == kKeepAliveType && test::wordOf(d) == test::kToken) {
@@ -43,8 +44,10 @@ struct ScriptedServer {
         if (test::codeOf(d) == kAnswerKey) {
             callState = kStateTalking;
             flags = kTalkingFlags;
-            return {ack, forHost(test::event({.sub = kCallEventAnswered, .serverState = kStateTalking,
-                                              .flags = kTalkingFlags})).bytes};
+            return {ack, forHost(test::event({.sub = kCallEventAnswered,
+                                              .serverState = kStateTalking,
+                                              .flags = kTalkingFlags}))
+                             .bytes};
         }
         return ++arrivals[test::sequenceOf(d)] == 3 ? std::vector<Datagram>{ack} : std::vector<Datagram>{};
     }
@@ -119,8 +122,10 @@ TEST_F(ServerPeer, AStationRegistersStaysRegisteredRingsAndHasItsRequestsRetrans
 
     // An incoming call reaches the application as a ringing snapshot.
     script.callState = kStateAlerting;
-    server->push({script.forHost(test::event({.sub = kCallEventAlerting, .serverState = kStateAlerting,
-                                              .flags = kIdleFlags})).bytes});
+    server->push({script
+                      .forHost(test::event(
+                          {.sub = kCallEventAlerting, .serverState = kStateAlerting, .flags = kIdleFlags}))
+                      .bytes});
     tick();
     posted = snapshots();
     ASSERT_EQ(posted.size(), 1u);

@@ -46,7 +46,8 @@ TEST_F(StationSupervision, RegistersOnTicks1_61_121_FailsOn181AndTriesAgain452Ti
     EXPECT_EQ(run(tap, 180, kRegisterRequestType, test::kStation), (std::vector<int>{1, 61, 121}));
     EXPECT_TRUE(snapshots().empty());
 
-    EXPECT_TRUE(run(tap, 1, kRegisterRequestType, test::kStation).empty());  // tick 181: failure instead of a request
+    EXPECT_TRUE(
+        run(tap, 1, kRegisterRequestType, test::kStation).empty());  // tick 181: failure instead of a request
     const auto failed = snapshots();
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].regState, QAPI_REG_FAILED);
@@ -64,8 +65,9 @@ TEST_F(StationSupervision, HeartbeatComesEveryTenTicksInEveryState) {
     StationClient *c = start(-1);
     ASSERT_NE(c, nullptr);
     test::StationTap tap;
-    EXPECT_EQ(run(tap, 1, kRegisterRequestType, static_cast<uint32_t>(kAnyStation)), (std::vector<int>{1}));  // a client at -1 asks as -1
-    test::runTicks(199);  // fails on tick 181
+    EXPECT_EQ(run(tap, 1, kRegisterRequestType, static_cast<uint32_t>(kAnyStation)),
+              (std::vector<int>{1}));  // a client at -1 asks as -1
+    test::runTicks(199);               // fails on tick 181
     EXPECT_EQ(c->snapshot.regState, QAPI_REG_FAILED);
     EXPECT_EQ(notes(QAPI_NOTIFY_HEARTBEAT).size(), 20u);
     feed(*c, test::registrationReply({.station = kAnyStation, .flags = 0}));  // not taken while failed

@@ -34,11 +34,11 @@ inline int setsockopt(SOCKET s, int level, int name, const void *value, socklen_
 inline constexpr int MSG_NOSIGNAL = 0;
 inline constexpr int SHUT_RDWR = SD_BOTH;
 #else
-#include <cerrno>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
 namespace qapi::test {

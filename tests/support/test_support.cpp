@@ -19,8 +19,8 @@ namespace qapi::test {
         if (name != "lo" && name.rfind("qt", 0) != 0) foreign += name + " ";
     }
     if (foreign.empty()) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "refusing to multicast: this network namespace has "
-                                         << foreign << "(run the test through tests/support/netns-run.sh)";
+    return ::testing::AssertionFailure() << "refusing to multicast: this network namespace has " << foreign
+                                         << "(run the test through tests/support/netns-run.sh)";
 }
 
 std::string hostFile(const char *path) {

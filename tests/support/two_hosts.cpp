@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace qapi::test {
@@ -57,7 +57,8 @@ ServerHost::ServerHost(uint16_t port, Script script) : port_(port), script_(std:
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return phase_ != Phase::starting; });
     if (phase_ != Phase::unshared) return;
-    const std::string serverNs = "/proc/" + std::to_string(getpid()) + "/task/" + std::to_string(serverTid_) + "/ns/net";
+    const std::string serverNs =
+        "/proc/" + std::to_string(getpid()) + "/task/" + std::to_string(serverTid_) + "/ns/net";
     const bool linked = sh("ip link set qtsrv netns " + serverNs) &&
                         sh("ip addr add 10.77.0.1/24 dev qtlib") && sh("ip link set qtlib up") &&
                         sh("ip route replace 224.0.0.0/4 dev qtlib");
@@ -91,8 +92,8 @@ ServerHost::~ServerHost() {
 
 ::testing::AssertionResult ServerHost::ready() const {
     if (phase_ == Phase::ready) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the server host could not be set up (needs root and iproute2): "
-                                         << failure_;
+    return ::testing::AssertionFailure()
+           << "the server host could not be set up (needs root and iproute2): " << failure_;
 }
 
 bool ServerHost::setUpServerSide() {
@@ -158,7 +159,8 @@ void ServerHost::serve() {
             const ssize_t n = recv(socket_, d.data(), d.size(), MSG_DONTWAIT);
             if (n > 0) {
                 d.resize(static_cast<size_t>(n));
-                for (const Datagram &record : script_(d)) answers_.insert(answers_.end(), record.begin(), record.end());
+                for (const Datagram &record : script_(d))
+                    answers_.insert(answers_.end(), record.begin(), record.end());
                 log_.push_back(std::move(d));
                 ++received_;
             }
@@ -168,7 +170,8 @@ void ServerHost::serve() {
             to.sin_family = AF_INET;
             to.sin_port = htons(port_);
             inet_pton(AF_INET, kGroup, &to.sin_addr);
-            sendto(socket_, answers_.data(), answers_.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+            sendto(socket_, answers_.data(), answers_.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                   sizeof to);
             answers_.clear();
             flushWanted_ = false;
         }

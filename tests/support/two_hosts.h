@@ -65,9 +65,9 @@ private:
     int wakePipe_[2] = {-1, -1};
     bool stop_ = false;
     bool flushWanted_ = false;
-    uint64_t baseline_ = 0;     // datagrams this namespace sent before the server existed
-    uint64_t received_ = 0;     // datagrams the server received
-    std::vector<Datagram> log_; // received since the last settle
+    uint64_t baseline_ = 0;      // datagrams this namespace sent before the server existed
+    uint64_t received_ = 0;      // datagrams the server received
+    std::vector<Datagram> log_;  // received since the last settle
     std::vector<uint8_t> answers_;
     std::string failure_;
 };

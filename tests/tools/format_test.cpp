@@ -37,14 +37,16 @@ TEST(ConsoleFormat, ListsGiveACountThenOneQuotedLineEach) {
     QapiLineList list{};
     list.lines[0] = "4711 one";
     list.lines[1] = "4712 two";
-    EXPECT_EQ(lineListText("calls", &list), (std::vector<std::string>{"calls 2", "  \"4711 one\"", "  \"4712 two\""}));
+    EXPECT_EQ(lineListText("calls", &list),
+              (std::vector<std::string>{"calls 2", "  \"4711 one\"", "  \"4712 two\""}));
     EXPECT_EQ(lineListText("parked", nullptr), std::vector<std::string>{"parked 0"});
 }
 
 TEST(ConsoleFormat, RecordsShowOneTextForKindsOneAndTwoAndThreeOtherwise) {
     QapiCmdrRecordPayload r = dialRecord();
     EXPECT_EQ(recordText(r),
-              "record F 2024-05-17 10:30:07 duration=60 numbers=17,4711,-1 numberD=1000 texts=\"4711\",\"\",\"0815\" "
+              "record F 2024-05-17 10:30:07 duration=60 numbers=17,4711,-1 numberD=1000 "
+              "texts=\"4711\",\"\",\"0815\" "
               "words=0,0 values=0,0 address=\"192.0.2.10\" server=\"::1\"");
     r.kindLetter = 'B';
     std::memset(r.texts.text, 'x', sizeof r.texts.text);  // no NUL: the text stops at the array's end
@@ -62,8 +64,9 @@ TEST(ConsoleFormat, RouteRequestsStatusAndCharacters) {
     r.numberA = 4711;
     r.numberB = 17;
     std::strcpy(r.textA, "4711");
-    EXPECT_EQ(routeRequestText(r), "route request handle=0x00030007 2024-05-17 11:00:00 numberA=4711 numberB=17 "
-                                   "digitsA=\"4711\" digitsB=\"\"");
+    EXPECT_EQ(routeRequestText(r),
+              "route request handle=0x00030007 2024-05-17 11:00:00 numberA=4711 numberB=17 "
+              "digitsA=\"4711\" digitsB=\"\"");
     const char *const names[] = {"connecting", "up", "failed"};
     EXPECT_EQ(statusText(QapiStatusPayload{1, nullptr}, names, 3), "status up");
     EXPECT_EQ(statusText(QapiStatusPayload{2, "Connection to Quentara failed!"}, names, 3),

@@ -3,13 +3,13 @@
 // both spellings of every option.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 
 #include "console/csv.h"
 #include "console/json_format.h"
@@ -34,7 +34,10 @@ TEST(ConsoleJson, StringsStayAsciiAndEscapeQuotesControlsAndEveryHighByte) {
     char unterminated[4] = {'a', 'b', 'c', 'd'};  // the text stops at the array's end
     JsonObject o;
     o.number("n", -1).flag("f", true).text("none", nullptr).field("t", unterminated, sizeof unterminated);
-    o.numbers("ns", {1, 2}).texts("ts", {"\"", ""}).members(JsonObject().number("m", 0)).members(JsonObject());
+    o.numbers("ns", {1, 2})
+        .texts("ts", {"\"", ""})
+        .members(JsonObject().number("m", 0))
+        .members(JsonObject());
     EXPECT_EQ(o.str(), R"({"n":-1,"f":true,"none":null,"t":"abcd","ns":[1,2],"ts":["\"",""],"m":0})");
     EXPECT_EQ(JsonObject().str(), "{}");
 }
@@ -53,18 +56,21 @@ TEST(ConsoleJson, PayloadsNameEveryField) {
                                R"("stationId":17,"regValues":[0,0,0,4],"regShort":0})"}) {
         EXPECT_NE(snapshot.find(member), std::string::npos) << member << " in " << snapshot;
     }
-    EXPECT_EQ(recordJson(dialRecord()).str(),
-              R"({"kindLetter":"F","second":7,"minute":30,"hour":10,"day":17,"month":5,"year":2024,"duration":60,)"
-              R"("numberA":17,"numberB":4711,"numberC":-1,"textA":"4711","textB":"","textC":"0815","text":"",)"
-              R"("wordA":0,"wordB":0,"valueA":0,"valueB":0,"addressText":"192.0.2.10","numberD":1000,)"
-              R"("serverAddressText":"::1"})");
+    EXPECT_EQ(
+        recordJson(dialRecord()).str(),
+        R"({"kindLetter":"F","second":7,"minute":30,"hour":10,"day":17,"month":5,"year":2024,"duration":60,)"
+        R"("numberA":17,"numberB":4711,"numberC":-1,"textA":"4711","textB":"","textC":"0815","text":"",)"
+        R"("wordA":0,"wordB":0,"valueA":0,"valueB":0,"addressText":"192.0.2.10","numberD":1000,)"
+        R"("serverAddressText":"::1"})");
     QapiRouteRequestPayload request{};
     request.handle = 7;
     request.numberA = 4711;
     std::memset(request.textB, '9', sizeof request.textB);  // no NUL
-    EXPECT_EQ(routeRequestJson(request).str(),
-              R"({"handle":7,"second":0,"minute":0,"hour":0,"day":0,"month":0,"year":0,"numberB":0,"numberA":4711,)"
-              R"("textA":"","textB":")" + std::string(32, '9') + "\"}");
+    EXPECT_EQ(
+        routeRequestJson(request).str(),
+        R"({"handle":7,"second":0,"minute":0,"hour":0,"day":0,"month":0,"year":0,"numberB":0,"numberA":4711,)"
+        R"("textA":"","textB":")" +
+            std::string(32, '9') + "\"}");
     const char *const names[] = {"connecting", "up", "failed"};
     EXPECT_EQ(statusJson(QapiStatusPayload{7, "down\n"}, names, 3).str(),
               R"({"state":7,"stateName":"7","statusText":"down\n"})");
@@ -79,8 +85,8 @@ TEST(ConsoleJson, PayloadsNameEveryField) {
 TEST(ConsoleJson, LinesPutTimeSourceStationAndEventFirst) {
     std::FILE *out = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    Output(out, Format::json, true).note(Source::station(17), "number", "number \"4711\"",
-                                         JsonObject().text("number", "4711"));
+    Output(out, Format::json, true)
+        .note(Source::station(17), "number", "number \"4711\"", JsonObject().text("number", "4711"));
     Output(out, Format::text, true).note("feed", "message", "hello", JsonObject());
     Output(out, Format::json, false).note("feed", "heartbeat", "heartbeat", JsonObject());
     std::rewind(out);
@@ -88,13 +94,13 @@ TEST(ConsoleJson, LinesPutTimeSourceStationAndEventFirst) {
     const size_t got = std::fread(text, 1, sizeof text - 1, out);
     std::fclose(out);
     const std::string time = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)";
-    EXPECT_TRUE(std::regex_match(std::string(text, got),
-                                 std::regex(R"(\{"time":")" + time +
-                                            R"(","source":"station","station":17,"event":"number","number":"4711"\}
+    EXPECT_TRUE(
+        std::regex_match(std::string(text, got),
+                         std::regex(R"(\{"time":")" + time +
+                                    R"(","source":"station","station":17,"event":"number","number":"4711"\}
 )" + time + R"( feed: hello
 \{"source":"feed","event":"heartbeat"\}
-)")))
-        << text;
+)"))) << text;
 }
 
 TEST(ConsoleCsv, RowsMatchTheHeaderAndQuoteWhatNeedsIt) {
@@ -103,10 +109,12 @@ TEST(ConsoleCsv, RowsMatchTheHeaderAndQuoteWhatNeedsIt) {
     EXPECT_EQ(csvField("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(csvField("two\r\nlines"), "\"two\r\nlines\"");
     EXPECT_EQ(csvField("\xe9\x7f"), "\xc3\xa9\x7f");  // a byte from 0x80 up: its character's UTF-8
-    EXPECT_EQ(cdrCsvHeader(),
-              "kindLetter,second,minute,hour,day,month,year,duration,numberA,numberB,numberC,textA,textB,textC,"
-              "text,wordA,wordB,valueA,valueB,addressText,numberD,serverAddressText\r\n");
-    EXPECT_EQ(cdrCsvRow(dialRecord()), "F,7,30,10,17,5,2024,60,17,4711,-1,4711,,0815,,0,0,0,0,192.0.2.10,1000,::1\r\n");
+    EXPECT_EQ(
+        cdrCsvHeader(),
+        "kindLetter,second,minute,hour,day,month,year,duration,numberA,numberB,numberC,textA,textB,textC,"
+        "text,wordA,wordB,valueA,valueB,addressText,numberD,serverAddressText\r\n");
+    EXPECT_EQ(cdrCsvRow(dialRecord()),
+              "F,7,30,10,17,5,2024,60,17,4711,-1,4711,,0815,,0,0,0,0,192.0.2.10,1000,::1\r\n");
     QapiCmdrRecordPayload note = dialRecord();
     note.kindLetter = 'B';  // one long text instead of the three dial-code texts
     std::strcpy(note.texts.text, "Smith, \"J\"");
@@ -134,8 +142,9 @@ TEST(ConsoleCsv, FileGetsTheHeaderOnceAndRefusesOneWithOtherColumns) {
 
 TEST(ConsoleOptions, EveryOptionTakesItsValueEitherWayAndBadOnesAreNamed) {
     for (int round = 0; round < 2; ++round) {  // the option scanner starts afresh each time
-        const Options o = parseOptions({"--format=json", "--seconds", "5", "--station=17", "--station", "-1",
-                                        "--cdr-csv=cdr.csv", "--route-value", "-3", "--timestamps", "--no-stdin"});
+        const Options o =
+            parseOptions({"--format=json", "--seconds", "5", "--station=17", "--station", "-1",
+                          "--cdr-csv=cdr.csv", "--route-value", "-3", "--timestamps", "--no-stdin"});
         EXPECT_EQ(o.format, Format::json);
         EXPECT_EQ(o.seconds, 5u);
         EXPECT_EQ(o.stations, (std::vector<int32_t>{17, -1}));

@@ -33,8 +33,10 @@ ssize_t stampLines(void *cookie, const char *bytes, size_t size) {
     pending->append(bytes, size);
     for (size_t end; (end = pending->find('\n')) != std::string::npos; pending->erase(0, end + 1)) {
         const std::string line = pending->substr(0, end);
-        if (line.size() > 2 && line[0] == '{') std::printf("{\"tick\":%llu,%s\n", static_cast<unsigned long long>(tick), line.c_str() + 1);
-        else std::printf("%s\n", line.c_str());
+        if (line.size() > 2 && line[0] == '{')
+            std::printf("{\"tick\":%llu,%s\n", static_cast<unsigned long long>(tick), line.c_str() + 1);
+        else
+            std::printf("%s\n", line.c_str());
     }
     std::fflush(stdout);
     return static_cast<ssize_t>(size);
@@ -53,13 +55,17 @@ int main(int argc, char **argv) {
     try {
         for (int i = 1; i + 1 < argc; i += 2) {
             const std::string option = argv[i];
-            if (option == "--port") port = static_cast<uint32_t>(qtools::optionNumber(option, argv[i + 1], 1, 65535));
-            else if (option == "--pace") paceMs = static_cast<uint32_t>(qtools::optionNumber(option, argv[i + 1], 0, 1000));
-            else throw std::invalid_argument("unknown option " + option);
+            if (option == "--port")
+                port = static_cast<uint32_t>(qtools::optionNumber(option, argv[i + 1], 1, 65535));
+            else if (option == "--pace")
+                paceMs = static_cast<uint32_t>(qtools::optionNumber(option, argv[i + 1], 0, 1000));
+            else
+                throw std::invalid_argument("unknown option " + option);
         }
         if (argc % 2 == 0) throw std::invalid_argument(std::string(argv[argc - 1]) + " wants a value");
     } catch (const std::invalid_argument &e) {
-        std::fprintf(stderr, "qapi-wire-driver: %s\nusage: qapi-wire-driver [--port P] [--pace MS]\n", e.what());
+        std::fprintf(stderr, "qapi-wire-driver: %s\nusage: qapi-wire-driver [--port P] [--pace MS]\n",
+                     e.what());
         return 1;
     }
     if (QAPI_Stack_initialize(port) != 0) {

@@ -20,7 +20,8 @@ bool toNumber(const std::string &word, long long &out) {
 
 void help(Console &console, const Words &) {
     for (const CommandSpec &c : commandTable()) {
-        console.print("console", std::string(c.name) + (*c.arguments ? " " : "") + c.arguments + ": " + c.help);
+        console.print("console",
+                      std::string(c.name) + (*c.arguments ? " " : "") + c.arguments + ": " + c.help);
     }
 }
 
@@ -86,7 +87,8 @@ void onStationText(Console &console, const Words &w, const char *what,
 void onStationNumber(Console &console, const Words &w, const char *what, int (*call)(QapiHandle, int32_t)) {
     long long n = 0;
     if (!toNumber(w[1], n)) return console.commandError(what + std::string(" wants a number: ") + w[1]);
-    if (StationEntry *s = stationOf(console, w[0])) report(console, *s, what, call(s->handle, static_cast<int32_t>(n)));
+    if (StationEntry *s = stationOf(console, w[0]))
+        report(console, *s, what, call(s->handle, static_cast<int32_t>(n)));
 }
 
 int watch(QapiHandle h, int32_t extension) { return QAPI_Client_bdp_register(h, extension, 1); }

@@ -15,8 +15,8 @@ struct CommandSpec {
     const char *name;
     const char *arguments;  // for help: "STATION [DIGITS]"
     const char *help;
-    size_t least;           // words after the name, at least
-    size_t most;            // and at most
+    size_t least;  // words after the name, at least
+    size_t most;   // and at most
     void (*run)(Console &console, const Words &words);
 };
 

@@ -58,8 +58,10 @@ StationEntry *Console::station(int32_t id) {
 bool Console::startStation(int32_t id) {
     const QWindow window = qmsgCreateWindow();
     const QapiHandle handle = QAPI_Client_start(window, id);
-    if (!handle) qmsgDestroyWindow(window);
-    else stations_.push_back({id, handle, window});
+    if (!handle)
+        qmsgDestroyWindow(window);
+    else
+        stations_.push_back({id, handle, window});
     return result(Source::station(id), "start", handle != nullptr);
 }
 
@@ -82,7 +84,8 @@ bool Console::startLink(Link kind, const Endpoint &server) {
     if (link.handle) stopLink(kind);
     if (!link.window) link.window = qmsgCreateWindow();
     link.handle = link.start(link.window, server.host.c_str(), server.port);
-    return result(link.source, "start " + server.host + " port " + std::to_string(server.port), link.handle != nullptr);
+    return result(link.source, "start " + server.host + " port " + std::to_string(server.port),
+                  link.handle != nullptr);
 }
 
 bool Console::stopLink(Link kind) {
@@ -95,17 +98,19 @@ bool Console::stopLink(Link kind) {
 bool Console::respond(uint32_t request, const char *digits, int32_t value) {
     const QapiHandle adjunct = link(Link::adjunct);
     const bool ok = adjunct && QAPI_Adjunct_response(adjunct, request, digits, value) == 0;
-    return result("adjunct", "answer " + handleText(request) + " with " + quoted(digits) + " value " +
-                                 std::to_string(value),
-                  ok);
+    return result(
+        "adjunct",
+        "answer " + handleText(request) + " with " + quoted(digits) + " value " + std::to_string(value), ok);
 }
 
 void Console::handle(const QMessage &m) {
     if (m.message != QAPI_NOTIFY_MSG) return;
     const uint32_t code = static_cast<uint32_t>(m.wParam);
     if (m.window && m.window == links_[static_cast<int>(Link::feed)].window) return feedNote(code, m.lParam);
-    if (m.window && m.window == links_[static_cast<int>(Link::adjunct)].window) return adjunctNote(code, m.lParam);
-    const auto s = std::find_if(stations_.begin(), stations_.end(), [&](const StationEntry &e) { return e.window == m.window; });
+    if (m.window && m.window == links_[static_cast<int>(Link::adjunct)].window)
+        return adjunctNote(code, m.lParam);
+    const auto s = std::find_if(stations_.begin(), stations_.end(),
+                                [&](const StationEntry &e) { return e.window == m.window; });
     if (s != stations_.end()) return stationNote(*s, code, m.lParam);
     print("console", "notification " + std::to_string(code) + " for a window it no longer has");
 }
@@ -127,10 +132,14 @@ void Console::stationNote(StationEntry &s, uint32_t code, intptr_t value) {
         const auto &snapshot = payload<QapiStatusSnapshot>(value);
         return out_.note(source, "snapshot", snapshotText(snapshot), snapshotJson(snapshot));
     }
-    case QAPI_NOTIFY_KEY: return out_.note(source, "key", "key " + characterText(value), characterJson(value));
-    case QAPI_NOTIFY_DIGIT: return out_.note(source, "digit", "digit " + characterText(value), characterJson(value));
-    case QAPI_NOTIFY_NUMBER: return out_.note(source, "number", "number " + quoted(text), JsonObject().text("number", text));
-    case QAPI_NOTIFY_TEXT: return out_.note(source, "text", "text " + quoted(text), JsonObject().text("text", text));
+    case QAPI_NOTIFY_KEY:
+        return out_.note(source, "key", "key " + characterText(value), characterJson(value));
+    case QAPI_NOTIFY_DIGIT:
+        return out_.note(source, "digit", "digit " + characterText(value), characterJson(value));
+    case QAPI_NOTIFY_NUMBER:
+        return out_.note(source, "number", "number " + quoted(text), JsonObject().text("number", text));
+    case QAPI_NOTIFY_TEXT:
+        return out_.note(source, "text", "text " + quoted(text), JsonObject().text("text", text));
     case QAPI_NOTIFY_EXTENSION: {
         const void *extension = reinterpret_cast<const void *>(value);
         return out_.note(source, "extension", extensionText(extension), extensionJson(extension));
@@ -144,7 +153,8 @@ void Console::stationNote(StationEntry &s, uint32_t code, intptr_t value) {
     case QAPI_NOTIFY_HEARTBEAT:
         if (options_.heartbeats) out_.note(source, "heartbeat", "heartbeat", JsonObject());
         return;
-    default: other(source, code, value);
+    default:
+        other(source, code, value);
     }
 }
 

@@ -56,7 +56,7 @@ public:
     QapiHandle link(Link kind) const { return links_[static_cast<int>(kind)].handle; }
 
     bool quit = false;
-    int refusals = 0;      // starts and commands the library refused
+    int refusals = 0;       // starts and commands the library refused
     int commandErrors = 0;  // commands not understood
     int recordsLost = 0;    // call records the CSV file did not take
 
@@ -79,7 +79,8 @@ private:
     Output out_;
     CdrCsvFile *csv_;
     std::vector<StationEntry> stations_;
-    LinkEntry links_[2] = {{"feed", QAPI_Cmdr_start, QAPI_Cmdr_stop}, {"adjunct", QAPI_Adjunct_start, QAPI_Adjunct_stop}};
+    LinkEntry links_[2] = {{"feed", QAPI_Cmdr_start, QAPI_Cmdr_stop},
+                           {"adjunct", QAPI_Adjunct_start, QAPI_Adjunct_stop}};
 };
 
 }  // namespace qconsole

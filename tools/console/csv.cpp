@@ -31,7 +31,9 @@ std::string csvField(std::string_view bytes) {
 std::string cdrCsvHeader() {
     std::string line;
     QapiCmdrRecordPayload none{};
-    forEachRecordField(none, [&line](const char *name, const auto &) { line += (line.empty() ? "" : ",") + std::string(name); });
+    forEachRecordField(none, [&line](const char *name, const auto &) {
+        line += (line.empty() ? "" : ",") + std::string(name);
+    });
     return line + "\r\n";
 }
 
@@ -41,8 +43,10 @@ std::string cdrCsvRow(const QapiCmdrRecordPayload &r) {
     forEachRecordField(r, [&](const char *, const auto &value) {
         if (!first) line += ',';
         first = false;
-        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, int64_t>) line += std::to_string(value);
-        else line += csvField(value);
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, int64_t>)
+            line += std::to_string(value);
+        else
+            line += csvField(value);
     });
     return line + "\r\n";
 }
@@ -70,7 +74,8 @@ CdrCsvFile::CdrCsvFile(const std::string &path) {
     const bool fresh = ::fstat(::fileno(file_), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0;
     std::string fault;
     if (fresh && !write(header)) fault = path + " could not be written";
-    if (!fresh && !startsWith(path, header)) fault = path + " starts with other columns than " + header.substr(0, header.size() - 2);
+    if (!fresh && !startsWith(path, header))
+        fault = path + " starts with other columns than " + header.substr(0, header.size() - 2);
     if (fault.empty()) return;
     std::fclose(file_);
     file_ = nullptr;

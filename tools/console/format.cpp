@@ -6,7 +6,8 @@
 namespace qconsole {
 namespace {
 
-std::string dateText(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
+std::string dateText(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                     unsigned second) {
     char text[48];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", year, month, day, hour, minute, second);
     return text;
@@ -14,16 +15,22 @@ std::string dateText(unsigned year, unsigned month, unsigned day, unsigned hour,
 
 // Text fields of payloads are NUL-terminated inside their arrays; never
 // read past the array even if one is not.
-std::string field(const char *text, size_t size) { return quoted(std::string(text, strnlen(text, size)).c_str()); }
+std::string field(const char *text, size_t size) {
+    return quoted(std::string(text, strnlen(text, size)).c_str());
+}
 
 }  // namespace
 
 const char *regStateText(int32_t state) {
     switch (state) {
-    case QAPI_REG_REGISTERING: return "registering";
-    case QAPI_REG_REGISTERED: return "registered";
-    case QAPI_REG_FAILED: return "failed";
-    default: return "unknown";
+    case QAPI_REG_REGISTERING:
+        return "registering";
+    case QAPI_REG_REGISTERED:
+        return "registered";
+    case QAPI_REG_FAILED:
+        return "failed";
+    default:
+        return "unknown";
     }
 }
 
@@ -59,11 +66,20 @@ std::string allowedText(const QapiStatusSnapshot &s) {
         uint8_t on;
         const char *name;
     } flags[] = {
-        {s.canNewcall, "newcall"},     {s.canDigits, "digits"},          {s.canAnswer, "answer"},
-        {s.canClear, "clear"},         {s.canHold, "hold"},              {s.canRetrieve, "retrieve"},
-        {s.canCallback, "callback"},   {s.canSuspend, "suspend"},        {s.canConference, "conference"},
-        {s.canTransfer, "transfer"},   {s.canRecordStart, "record-start"}, {s.canRecordStop, "record-stop"},
-        {s.canMailbox, "mailbox"},     {s.canPickup, "pickup"},
+        {s.canNewcall, "newcall"},
+        {s.canDigits, "digits"},
+        {s.canAnswer, "answer"},
+        {s.canClear, "clear"},
+        {s.canHold, "hold"},
+        {s.canRetrieve, "retrieve"},
+        {s.canCallback, "callback"},
+        {s.canSuspend, "suspend"},
+        {s.canConference, "conference"},
+        {s.canTransfer, "transfer"},
+        {s.canRecordStart, "record-start"},
+        {s.canRecordStop, "record-stop"},
+        {s.canMailbox, "mailbox"},
+        {s.canPickup, "pickup"},
     };
     std::string out;
     for (const auto &f : flags) {
@@ -80,11 +96,12 @@ std::string snapshotText(const QapiStatusSnapshot &s) {
     }
     return std::string("snapshot reg=") + regStateText(s.regState) + " call=" + std::to_string(s.callState) +
            " alerting=" + std::to_string(s.isAlerting) + " allows=" + allowedText(s) +
-           " indicators=" + (indicators.empty() ? "-" : indicators) + " event=" + std::to_string(s.eventValue) +
-           " info=" + std::to_string(s.infoValue) + " id=" + std::to_string(s.stationId) +
-           " reg-values=" + std::to_string(s.regValues[0]) + "," + std::to_string(s.regValues[1]) + "," +
-           std::to_string(s.regValues[2]) + "," + std::to_string(s.regValues[3]) +
-           " reg-short=" + std::to_string(s.regShort) + " status=" + quoted(s.statusText);
+           " indicators=" + (indicators.empty() ? "-" : indicators) +
+           " event=" + std::to_string(s.eventValue) + " info=" + std::to_string(s.infoValue) +
+           " id=" + std::to_string(s.stationId) + " reg-values=" + std::to_string(s.regValues[0]) + "," +
+           std::to_string(s.regValues[1]) + "," + std::to_string(s.regValues[2]) + "," +
+           std::to_string(s.regValues[3]) + " reg-short=" + std::to_string(s.regShort) +
+           " status=" + quoted(s.statusText);
 }
 
 std::vector<std::string> lineListText(const char *head, const QapiLineList *list) {
@@ -101,8 +118,8 @@ std::vector<std::string> lineListText(const char *head, const QapiLineList *list
 std::string recordText(const QapiCmdrRecordPayload &r) {
     std::string out = "record " + std::string(1, static_cast<char>(r.kindLetter)) + " " +
                       dateText(r.year, r.month, r.day, r.hour, r.minute, r.second) +
-                      " duration=" + std::to_string(r.duration) + " numbers=" + std::to_string(r.numberA) + "," +
-                      std::to_string(r.numberB) + "," + std::to_string(r.numberC) +
+                      " duration=" + std::to_string(r.duration) + " numbers=" + std::to_string(r.numberA) +
+                      "," + std::to_string(r.numberB) + "," + std::to_string(r.numberC) +
                       " numberD=" + std::to_string(r.numberD);
     if (r.kindLetter == 'B' || r.kindLetter == 'C') {  // kinds 1 and 2 carry one text
         out += " text=" + field(r.texts.text, sizeof r.texts.text);
@@ -120,9 +137,9 @@ std::string routeRequestText(const QapiRouteRequestPayload &r) {
     char handle[16];
     std::snprintf(handle, sizeof handle, "0x%08X", static_cast<unsigned>(r.handle));
     return std::string("route request handle=") + handle + " " +
-           dateText(r.year, r.month, r.day, r.hour, r.minute, r.second) + " numberA=" + std::to_string(r.numberA) +
-           " numberB=" + std::to_string(r.numberB) + " digitsA=" + field(r.textA, sizeof r.textA) +
-           " digitsB=" + field(r.textB, sizeof r.textB);
+           dateText(r.year, r.month, r.day, r.hour, r.minute, r.second) +
+           " numberA=" + std::to_string(r.numberA) + " numberB=" + std::to_string(r.numberB) +
+           " digitsA=" + field(r.textA, sizeof r.textA) + " digitsB=" + field(r.textB, sizeof r.textB);
 }
 
 std::string statusText(const QapiStatusPayload &p, const char *const *names, int count) {

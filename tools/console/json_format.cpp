@@ -10,7 +10,9 @@ namespace qconsole {
 
 JsonObject snapshotJson(const QapiStatusSnapshot &s) {
     JsonObject o;
-    o.number("regState", s.regState).text("regStateName", regStateText(s.regState)).text("statusText", s.statusText);
+    o.number("regState", s.regState)
+        .text("regStateName", regStateText(s.regState))
+        .text("statusText", s.statusText);
     o.number("callState", s.callState).number("eventValue", s.eventValue).number("infoValue", s.infoValue);
     o.flag("canNewcall", s.canNewcall).flag("canDigits", s.canDigits).flag("isAlerting", s.isAlerting);
     o.flag("canAnswer", s.canAnswer).flag("canClear", s.canClear).flag("canHold", s.canHold);
@@ -26,15 +28,18 @@ JsonObject snapshotJson(const QapiStatusSnapshot &s) {
 
 JsonObject lineListJson(const QapiLineList *list) {
     std::vector<std::string> lines;
-    for (size_t i = 0; list && i < QAPI_LINE_LIST_SLOTS && list->lines[i]; ++i) lines.emplace_back(list->lines[i]);
+    for (size_t i = 0; list && i < QAPI_LINE_LIST_SLOTS && list->lines[i]; ++i)
+        lines.emplace_back(list->lines[i]);
     return JsonObject().texts("lines", lines);
 }
 
 JsonObject recordJson(const QapiCmdrRecordPayload &r) {
     JsonObject o;
     forEachRecordField(r, [&o](const char *name, const auto &value) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, int64_t>) o.number(name, value);
-        else o.text(name, value);
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, int64_t>)
+            o.number(name, value);
+        else
+            o.text(name, value);
     });
     return o;
 }
@@ -48,7 +53,10 @@ JsonObject routeRequestJson(const QapiRouteRequestPayload &r) {
 }
 
 JsonObject statusJson(const QapiStatusPayload &p, const char *const *names, int count) {
-    return JsonObject().number("state", p.state).text("stateName", stateName(p.state, names, count)).text("statusText", p.statusText);
+    return JsonObject()
+        .number("state", p.state)
+        .text("stateName", stateName(p.state, names, count))
+        .text("statusText", p.statusText);
 }
 
 JsonObject extensionJson(const void *payload) {

@@ -85,7 +85,8 @@ int run(const qconsole::Options &options) {
 
 int main(int argc, char **argv) {
     try {
-        const qconsole::Options options = qconsole::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        const qconsole::Options options =
+            qconsole::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (options.help) {
             std::fputs(qconsole::kUsage, stdout);
             return qconsole::exitOk;

@@ -45,10 +45,12 @@ using qtools::optionNumber;
 
 Endpoint parseEndpoint(const std::string &text) {
     const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) throw std::invalid_argument("not HOST:PORT: \"" + text + "\"");
+    if (colon == std::string::npos || colon == 0)
+        throw std::invalid_argument("not HOST:PORT: \"" + text + "\"");
     Endpoint e;
     e.host = text.substr(0, colon);
-    if (e.host.size() > 2 && e.host.front() == '[' && e.host.back() == ']') e.host = e.host.substr(1, e.host.size() - 2);
+    if (e.host.size() > 2 && e.host.front() == '[' && e.host.back() == ']')
+        e.host = e.host.substr(1, e.host.size() - 2);
     e.port = static_cast<uint32_t>(optionNumber("the port of " + text, text.substr(colon + 1), 1, 65535));
     return e;
 }
@@ -56,8 +58,20 @@ Endpoint parseEndpoint(const std::string &text) {
 namespace {
 
 enum Key : int {
-    port = 256, station, feed, adjunct, routeAnswer, routeValue, seconds, heartbeats, noStdin, format, timestamps,
-    cdrCsv, version, help = 'h',
+    port = 256,
+    station,
+    feed,
+    adjunct,
+    routeAnswer,
+    routeValue,
+    seconds,
+    heartbeats,
+    noStdin,
+    format,
+    timestamps,
+    cdrCsv,
+    version,
+    help = 'h',
 };
 
 const option kLong[] = {
@@ -88,26 +102,51 @@ const char *nameOf(int key) {
 void take(Options &o, int key, const std::string &value) {
     const std::string name = std::string("--") + nameOf(key);
     switch (key) {
-    case port: o.stationPort = static_cast<uint32_t>(optionNumber(name, value, 1, 65535)); break;
-    case station: o.stations.push_back(static_cast<int32_t>(optionNumber(name, value, -1, INT32_MAX))); break;
-    case feed: o.feed = parseEndpoint(value); break;
-    case adjunct: o.adjunct = parseEndpoint(value); break;
-    case routeAnswer: o.routeAnswer = value; break;
-    case routeValue: o.routeValue = static_cast<int32_t>(optionNumber(name, value, INT32_MIN, INT32_MAX)); break;
-    case seconds: o.seconds = static_cast<uint32_t>(optionNumber(name, value, 1, 86400)); break;
-    case heartbeats: o.heartbeats = true; break;
-    case noStdin: o.readStdin = false; break;
+    case port:
+        o.stationPort = static_cast<uint32_t>(optionNumber(name, value, 1, 65535));
+        break;
+    case station:
+        o.stations.push_back(static_cast<int32_t>(optionNumber(name, value, -1, INT32_MAX)));
+        break;
+    case feed:
+        o.feed = parseEndpoint(value);
+        break;
+    case adjunct:
+        o.adjunct = parseEndpoint(value);
+        break;
+    case routeAnswer:
+        o.routeAnswer = value;
+        break;
+    case routeValue:
+        o.routeValue = static_cast<int32_t>(optionNumber(name, value, INT32_MIN, INT32_MAX));
+        break;
+    case seconds:
+        o.seconds = static_cast<uint32_t>(optionNumber(name, value, 1, 86400));
+        break;
+    case heartbeats:
+        o.heartbeats = true;
+        break;
+    case noStdin:
+        o.readStdin = false;
+        break;
     case format:
-        if (value != "text" && value != "json") throw std::invalid_argument(name + " wants text or json, not \"" + value + "\"");
+        if (value != "text" && value != "json")
+            throw std::invalid_argument(name + " wants text or json, not \"" + value + "\"");
         o.format = value == "json" ? Format::json : Format::text;
         break;
-    case timestamps: o.timestamps = true; break;
+    case timestamps:
+        o.timestamps = true;
+        break;
     case cdrCsv:
         if (value.empty()) throw std::invalid_argument(name + " wants a file name");
         o.cdrCsv = value;
         break;
-    case version: o.version = true; break;
-    case help: o.help = true; break;
+    case version:
+        o.version = true;
+        break;
+    case help:
+        o.help = true;
+        break;
     }
 }
 
@@ -123,11 +162,14 @@ Options parseOptions(const std::vector<std::string> &args) {
     Options o;
     optind = 0;  // a fresh scan: getopt keeps its place in globals
     opterr = 0;  // the errors are ours to word
-    for (int key; (key = getopt_long(static_cast<int>(words.size()), argv.data(), "+:h", kLong, nullptr)) != -1;) {
+    for (int key;
+         (key = getopt_long(static_cast<int>(words.size()), argv.data(), "+:h", kLong, nullptr)) != -1;) {
         if (key == ':') throw std::invalid_argument(std::string("--") + nameOf(optopt) + " wants a value");
-        if (key == '?' && optopt >= port) throw std::invalid_argument(std::string("--") + nameOf(optopt) + " takes no value");
+        if (key == '?' && optopt >= port)
+            throw std::invalid_argument(std::string("--") + nameOf(optopt) + " takes no value");
         if (key == '?') {
-            const std::string word = optopt ? "-" + std::string(1, static_cast<char>(optopt)) : argv[optind - 1];
+            const std::string word =
+                optopt ? "-" + std::string(1, static_cast<char>(optopt)) : argv[optind - 1];
             throw std::invalid_argument("unknown or ambiguous option " + word + " (see --help)");
         }
         take(o, key, optarg ? optarg : "");

@@ -36,10 +36,10 @@ struct Options {
 // highest.
 enum Exit : int {
     exitOk = 0,
-    exitCannotRun = 1,       // a bad command line, the library or the CSV file did not start
-    exitRefused = 2,         // the library refused a start or a command
-    exitBadCommand = 3,      // a command on stdin was not understood (in --seconds runs)
-    exitRecordsLost = 4,     // a call record could not be written to the CSV file
+    exitCannotRun = 1,    // a bad command line, the library or the CSV file did not start
+    exitRefused = 2,      // the library refused a start or a command
+    exitBadCommand = 3,   // a command on stdin was not understood (in --seconds runs)
+    exitRecordsLost = 4,  // a call record could not be written to the CSV file
 };
 
 // "--name value" and "--name=value" alike.  Throws std::invalid_argument

@@ -13,8 +13,8 @@ std::string timestampText(std::chrono::system_clock::time_point t) {
     char date[32], zone[8], text[64];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     std::strftime(zone, sizeof zone, "%z", &local);  // "+0200"
-    std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms < 0 ? ms + 1000 : ms), zone,
-                  zone + 3);
+    std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms < 0 ? ms + 1000 : ms),
+                  zone, zone + 3);
     return text;
 }
 
@@ -30,7 +30,8 @@ void Output::note(const Source &source, const char *event, const std::vector<std
         std::fprintf(out_, "%s\n", line.str().c_str());
     } else {
         for (const std::string &t : text) {
-            std::fprintf(out_, "%s%s%s: %s\n", time.c_str(), timestamps_ ? " " : "", source.text().c_str(), t.c_str());
+            std::fprintf(out_, "%s%s%s: %s\n", time.c_str(), timestamps_ ? " " : "", source.text().c_str(),
+                         t.c_str());
         }
     }
     std::fflush(out_);

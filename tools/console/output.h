@@ -35,11 +35,13 @@ std::string timestampText(std::chrono::system_clock::time_point t);
 
 class Output {
 public:
-    Output(std::FILE *out, Format format, bool timestamps) : out_(out), format_(format), timestamps_(timestamps) {}
+    Output(std::FILE *out, Format format, bool timestamps)
+        : out_(out), format_(format), timestamps_(timestamps) {}
 
     // One line per text line in text form; one object in JSON form:
     // {"time", "source", "station", "event", then the fields}.
-    void note(const Source &source, const char *event, const std::vector<std::string> &text, const JsonObject &fields);
+    void note(const Source &source, const char *event, const std::vector<std::string> &text,
+              const JsonObject &fields);
     void note(const Source &source, const char *event, const std::string &text, const JsonObject &fields) {
         note(source, event, std::vector<std::string>{text}, fields);
     }

@@ -16,7 +16,9 @@ namespace qconsole {
 template <typename Visit>
 void forEachRecordField(const QapiCmdrRecordPayload &r, Visit &&visit) {
     // Texts end at their first NUL, and never past their array.
-    const auto text = [](const char *array, size_t size) { return std::string_view(array, strnlen(array, size)); };
+    const auto text = [](const char *array, size_t size) {
+        return std::string_view(array, strnlen(array, size));
+    };
     const char kind = static_cast<char>(r.kindLetter);
     const bool oneText = kind == 'B' || kind == 'C';  // kinds 1 and 2 carry one long text
     const std::string_view none;

@@ -37,7 +37,8 @@ protected:
     void press(uint16_t code) {
         ASSERT_TRUE(stationSendFeatureKey(*client, code));
         exchange();
-        EXPECT_EQ(client->queueHead, client->queueTail) << "the switchboard acknowledged feature code " << code;
+        EXPECT_EQ(client->queueHead, client->queueTail)
+            << "the switchboard acknowledged feature code " << code;
     }
     // Queues a digits request as the digit-dial timer does.
     void dial(const char *digits) {
