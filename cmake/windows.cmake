@@ -4,7 +4,7 @@
 # The compiler's runtime is linked in, so the DLL, the tests and the example
 # need no DLL besides the system's.  Everything lands in bin/, where Windows
 # finds the DLL beside the programs.
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 if(MINGW)
   add_link_options(-static)
 endif()
@@ -15,9 +15,10 @@ target_compile_definitions(qapi_objects PRIVATE QAPI_BUILD_DLL)
 target_compile_definitions(qapi_internal INTERFACE QAPI_BUILD_DLL)
 target_link_libraries(qapi_internal PUBLIC ws2_32 user32)
 
-add_library(qapi SHARED $<TARGET_OBJECTS:qapi_objects> ${CMAKE_SOURCE_DIR}/platform/win32/qapi.def)
+add_library(qapi SHARED $<TARGET_OBJECTS:qapi_objects> ${PROJECT_SOURCE_DIR}/platform/win32/qapi.def)
 set_target_properties(qapi PROPERTIES PREFIX "")
-target_include_directories(qapi PUBLIC ${CMAKE_SOURCE_DIR}/include)
+target_include_directories(qapi PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+                                       $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>)
 target_link_libraries(qapi PRIVATE ws2_32 user32)
 if(MINGW)
   target_link_options(qapi PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
@@ -25,19 +26,19 @@ if(MINGW)
   add_dependencies(qapi qapi_internal)
   add_custom_command(TARGET qapi POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL}
-            -DARCHIVE=$<TARGET_FILE:qapi_internal> -DDEF=${CMAKE_BINARY_DIR}/qapi-import.def
-            -DIMPLIB=$<TARGET_LINKER_FILE:qapi> -P ${CMAKE_SOURCE_DIR}/cmake/import-library.cmake
+            -DARCHIVE=$<TARGET_FILE:qapi_internal> -DDEF=${PROJECT_BINARY_DIR}/qapi-import.def
+            -DIMPLIB=$<TARGET_LINKER_FILE:qapi> -P ${PROJECT_SOURCE_DIR}/cmake/import-library.cmake
     VERBATIM)
 endif()
 
 enable_testing()
 # The export table: the 29 QAPI_ names and nothing else.
 add_test(NAME dll_exports
-  COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/check-dll-exports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:qapi>)
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/windows/check-dll-exports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:qapi>)
 
 # The 32-bit layouts of the payload records, checked by the compiler.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  add_library(qapi_layout_x86 OBJECT ${CMAKE_SOURCE_DIR}/tests/windows/layout_x86.c)
-  target_include_directories(qapi_layout_x86 PRIVATE ${CMAKE_SOURCE_DIR}/include)
+  add_library(qapi_layout_x86 OBJECT ${PROJECT_SOURCE_DIR}/tests/windows/layout_x86.c)
+  target_include_directories(qapi_layout_x86 PRIVATE ${QAPI_PUBLIC_INCLUDES})
   set_target_properties(qapi_layout_x86 PROPERTIES C_STANDARD 11 C_EXTENSIONS OFF)
 endif()

@@ -26,6 +26,8 @@
 
 #include <stdint.h>
 
+#include "qapi_version.h"
+
 /*
  * QAPI_CALL: the calling convention of every export (__stdcall on Windows,
  * the platform's own elsewhere).  QAPI_EXPORT: imported from the DLL by

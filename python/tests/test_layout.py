@@ -11,7 +11,10 @@ import pytest
 
 from qapi import _layout
 
-INCLUDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "include")
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
+# qapi.h, and the version header that a build generates beside it.
+INCLUDES = [os.path.join(SOURCE, "include"),
+            os.environ.get("QAPI_GENERATED_INCLUDE", os.path.join(SOURCE, "build", "plain", "include"))]
 WORDS = {"-m32": (ctypes.c_uint32, ctypes.c_int32), "-m64": (ctypes.c_uint64, ctypes.c_int64)}
 
 
@@ -41,7 +44,8 @@ def test_records_match_the_c_layout(flag):
     with tempfile.NamedTemporaryFile("w", suffix=".c") as source:
         source.write(assertions(_layout.build(*WORDS[flag])))
         source.flush()
-        built = subprocess.run([compiler, flag, "-std=c11", "-fsyntax-only", "-I", INCLUDE, source.name],
+        include = [option for path in INCLUDES for option in ("-I", path)]
+        built = subprocess.run([compiler, flag, "-std=c11", "-fsyntax-only", *include, source.name],
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     assert built.returncode == 0, built.stdout
 
