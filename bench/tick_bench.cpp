@@ -8,12 +8,11 @@
 // reports an error.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "core/wire.h"
+#include "heap_count.h"
 #include "library/library.h"
 #include "qapi.h"
 #include "station/client.h"
@@ -24,36 +23,11 @@
 #include "station/permissions.h"
 #include "station/supervise.h"
 
-// Counting allocator: glibc's own, with a count in front (operator new goes
-// through malloc).
-extern "C" {
-void *__libc_malloc(size_t size);
-void *__libc_calloc(size_t count, size_t size);
-void *__libc_realloc(void *block, size_t size);
-void __libc_free(void *block);
-}
-namespace {
-std::atomic<uint64_t> gAllocations{0};
-}
-extern "C" {
-void *malloc(size_t size) noexcept {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-void *calloc(size_t count, size_t size) noexcept {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-void *realloc(void *block, size_t size) noexcept {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(block, size);
-}
-void free(void *block) noexcept { __libc_free(block); }
-}
-
 namespace {
 
 using namespace qapi;
+using bench::heapAllocations;
+using bench::reportAllocations;
 
 constexpr uint32_t kHost = 0x0A4E0001;
 constexpr int32_t kFirstStation = 100;
@@ -122,18 +96,6 @@ std::vector<uint8_t> typicalDatagram(int32_t ringing, int32_t other, bool rings)
     return d;
 }
 
-// Reports the loop's heap allocations; any at all is an error, and so is a
-// count that does not see a malloc.
-void reportAllocations(benchmark::State &state, uint64_t before) {
-    const uint64_t allocations = gAllocations.load() - before;
-    state.counters["heap_allocs"] = static_cast<double>(allocations);
-    if (allocations != 0) state.SkipWithError("the loop allocated from the heap");
-    void *volatile probe = std::malloc(16);
-    std::free(probe);
-    if (gAllocations.load() == before + allocations)
-        state.SkipWithError("the allocation count is not in effect");
-}
-
 // Every iteration is one datagram; every second one makes a station ring and
 // the next one makes it idle again, so each posts a snapshot and a status.
 void BM_DispatchTypicalDatagram(benchmark::State &state) {
@@ -143,7 +105,7 @@ void BM_DispatchTypicalDatagram(benchmark::State &state) {
                                                typicalDatagram(middle, kFirstStation, false)};
     const StationRecordSink &sink = libraryStationSink();
     int n = 0;
-    const uint64_t before = gAllocations.load();
+    const uint64_t before = heapAllocations();
     for (auto _ : state) {
         const std::vector<uint8_t> &d = datagrams[n & 1];
         stationDispatchDatagram(d.data(), d.size(), kHost, sink);
@@ -165,7 +127,7 @@ void BM_UpdateFeatures(benchmark::State &state) {
     StationClient &client = *library.clients[0];
     const bool change = state.range(0) != 0;
     int n = 0;
-    const uint64_t before = gAllocations.load();
+    const uint64_t before = heapAllocations();
     for (auto _ : state) {
         stationUpdateFeatures(client, change && (n & 1) ? kStateAlerting : kStateIdle);
         if (++n % kDrainEvery == 0) {
@@ -184,7 +146,7 @@ BENCHMARK(BM_UpdateFeatures)->Arg(0)->Arg(1);
 void BM_IdleSupervision512(benchmark::State &state) {
     Library library(512, false);
     int n = 0;
-    const uint64_t before = gAllocations.load();
+    const uint64_t before = heapAllocations();
     for (auto _ : state) {
         for (StationClient *client : stationClients()) {
             if (client) stationTick(*client);

@@ -1,0 +1,74 @@
+// What the end-to-end benchmarks share: the library with registered station
+// clients on a real station endpoint, plain sockets beside it, a stopwatch
+// and the process's resident memory.  Every program that uses it runs only in
+// a private network namespace (scripts/bench.sh puts it in one): the station
+// endpoint multicasts.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "platform/socket.h"
+#include "qmsg.h"
+#include "station/client.h"
+
+namespace qapi::bench {
+
+inline constexpr uint16_t kStationPort = 5001;
+inline constexpr int32_t kFirstStation = 100;
+
+// False, and the benchmark skipped with the reason, when this process could
+// send multicast beyond the machine.
+bool checkIsolated(benchmark::State &state);
+
+// Empties the calling thread's message queue; returns how many messages
+// carried `code` (a QapiNotifyCode).
+size_t drainMessages(uintptr_t code = 0);
+
+// The library on the manual clock, with `count` registered idle clients
+// (stations 100 and up, calls allowed) notifying one window.  Station
+// clients open the real station endpoint.
+struct Library {
+    QWindow window = 0;
+    std::vector<StationClient *> clients;
+
+    explicit Library(size_t count);
+    ~Library();
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+    // Stands in for the server's answers to the keep-alives: no client ever
+    // counts as not responding.
+    void keepResponding() const;
+};
+
+// A socket option that takes an int; the receive room of a benchmark's
+// sockets (the system may grant less).
+void setIntOption(plat::SocketHandle s, int level, int name, int value);
+inline constexpr int kReceiveRoom = 1 << 20;
+
+// A non-blocking UDP socket on `port` joined to the station group.
+plat::SocketHandle openGroupReceiver(uint16_t port);
+// A UDP socket that multicasts to the station group (looped back to this
+// namespace's receivers).
+plat::SocketHandle openGroupSender();
+void sendToGroup(plat::SocketHandle sender, uint16_t port, const std::vector<uint8_t> &datagram);
+
+// Seconds between start() and stop().
+class Stopwatch {
+public:
+    void start() { from_ = std::chrono::steady_clock::now(); }
+    double stop() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - from_).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point from_;
+};
+
+// The process's resident memory in KiB (VmRSS), 0 when unknown.
+uint64_t residentKiB();
+
+}  // namespace qapi::bench
