@@ -38,7 +38,7 @@ void libraryTick() {
     ++stack().stackTick;
     StationEndpoint &station = stationEndpoint();
     if (station.open) {
-        stationPumpDatagrams(station.endpoint, station.buffer, kStationBufferSize, kStationSink);
+        stationPumpDatagrams(station, stack().stackTick, kStationSink);
         stationClients().forEach(stationTick);
     }
     // Feeds and adjunct links tick whether or not the station endpoint is open.

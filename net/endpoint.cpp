@@ -171,7 +171,20 @@ int receiveBytes(Endpoint &endpoint, void *buffer, int capacity) {
     if (n == plat::kReceiveWouldBlock) return kReceivedNothing;
     if (n == plat::kReceiveTooLong) return kReceivedTooLong;
     if (n < 0) return kReceiveFailed;
-    if (n > 0 && endpoint.kind == EndpointKind::Multicast) refreshLocalAddress(endpoint);
+    return static_cast<int>(n);
+}
+
+int receiveDatagrams(Endpoint &endpoint, uint8_t *buffers, int capacity, int count, int *sizes) {
+    if (!endpoint.open || capacity < 0 || count < 0 || endpoint.kind == EndpointKind::Stream)
+        return kReceiveFailed;
+    long lengths[plat::kMostDatagramsAtOnce];
+    const long n = plat::receiveDatagrams(endpoint.socket, buffers, static_cast<size_t>(capacity),
+                                          static_cast<size_t>(count), lengths);
+    if (n == plat::kReceiveWouldBlock) return kReceivedNothing;
+    if (n < 0) return kReceiveFailed;
+    for (long i = 0; i < n; ++i) {
+        sizes[i] = lengths[i] == plat::kReceiveTooLong ? kReceivedTooLong : static_cast<int>(lengths[i]);
+    }
     return static_cast<int>(n);
 }
 

@@ -57,8 +57,15 @@ inline constexpr int kReceivedTooLong = -2;  // a datagram longer than `capacity
 // Bytes received (> 0), or one of the results above.  Every negative result
 // is an error to a caller that does not tell them apart.
 int receiveBytes(Endpoint &endpoint, void *buffer, int capacity);
+// Up to `count` waiting datagrams of a Multicast or Datagram endpoint in one
+// go: datagram i into `buffers + i * capacity`, its length (>= 0) or
+// kReceivedTooLong (lost) in sizes[i].  Returns how many were read (> 0), or
+// kReceivedNothing or kReceiveFailed when none was; fewer than `count` means
+// that nothing more was waiting or that a receive failed.
+int receiveDatagrams(Endpoint &endpoint, uint8_t *buffers, int capacity, int count, int *sizes);
 void closeEndpoint(Endpoint &endpoint);
-// Re-reads this host's address into `localAddress`; failures keep the old one.
+// Re-reads this host's address into `localAddress` (a host-name lookup, which
+// may take long); failures keep the old one.
 void refreshLocalAddress(Endpoint &endpoint);
 
 }  // namespace qapi

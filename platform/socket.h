@@ -44,6 +44,14 @@ bool lastErrorWouldBlock();
 // One datagram into `buffer`; a datagram longer than `capacity` is lost and
 // reads as kReceiveTooLong.
 long receiveDatagram(SocketHandle s, void *buffer, size_t capacity);
+// Up to `count` (at most kMostDatagramsAtOnce) waiting datagrams, datagram i
+// into `buffers + i * capacity` with its length in sizes[i], or
+// kReceiveTooLong there for one longer than `capacity` (lost; the reading goes
+// on past it).  Returns how many were read (> 0), or, when none was,
+// kReceiveWouldBlock or kReceiveError.  Fewer than `count` means that nothing
+// more was waiting, or that a receive failed after the first.
+inline constexpr size_t kMostDatagramsAtOnce = 64;
+long receiveDatagrams(SocketHandle s, uint8_t *buffers, size_t capacity, size_t count, long *sizes);
 // Bytes of a stream; 0 after an orderly close by the peer.
 long receiveStream(SocketHandle s, void *buffer, size_t capacity);
 // Sends never raise a signal on a reset connection.  Results: bytes or -1.

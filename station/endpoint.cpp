@@ -12,6 +12,7 @@ bool stationOpenEndpoint() {
     if (s.open) return true;
     if (openMulticast(s.endpoint, kStationGroup, s.port) != kOpened) return false;
     s.open = true;
+    s.addressRefreshed = false;
     return true;
 }
 
@@ -23,5 +24,12 @@ void stationCloseEndpoint() {
 }
 
 int stationSend(const void *data, int length) { return sendBytes(stationEndpoint().endpoint, data, length); }
+
+void stationRefreshAddressIfDue(StationEndpoint &station, uint32_t tick) {
+    if (station.addressRefreshed && tick - station.addressRefreshTick < kAddressRefreshTicks) return;
+    refreshLocalAddress(station.endpoint);
+    station.addressRefreshed = true;
+    station.addressRefreshTick = tick;
+}
 
 }  // namespace qapi

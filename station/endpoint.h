@@ -1,7 +1,7 @@
 // The station endpoint: one multicast socket on the station port, shared by
 // every station client.  It is opened when the first client starts, closed
-// when the library releases, and read by the tick into a buffer of 1024
-// bytes.
+// when the library releases, and read by the tick in batches of up to 32
+// datagrams of at most 1024 bytes each.
 #pragma once
 
 #include <cstdint>
@@ -10,14 +10,23 @@
 
 namespace qapi {
 
-inline constexpr int kStationBufferSize = 1024;
+inline constexpr int kStationBufferSize = 1024;  // the longest datagram taken
+inline constexpr int kStationBatch = 32;         // datagrams read in one go
 inline constexpr const char *kStationGroup = "224.3.3.3";
+// This host's address is looked up again on the first datagram after the
+// endpoint opens, then on the first datagram once this many ticks have passed
+// since the last lookup: never for every datagram, since a lookup may ask a
+// name server and hold up the tick.
+inline constexpr uint32_t kAddressRefreshTicks = 100;
 
 struct StationEndpoint {
     bool open;
-    uint16_t port;      // the station port QAPI_Stack_initialize was given
-    Endpoint endpoint;  // Multicast, joined to kStationGroup on `port`
-    uint8_t buffer[kStationBufferSize];
+    uint16_t port;                // the station port QAPI_Stack_initialize was given
+    bool addressRefreshed;        // looked up since the endpoint opened
+    uint32_t addressRefreshTick;  // the tick of that lookup
+    Endpoint endpoint;            // Multicast, joined to kStationGroup on `port`
+    // One batch: datagram i at buffers + i * kStationBufferSize.
+    uint8_t buffers[kStationBatch * kStationBufferSize];
 };
 
 StationEndpoint &stationEndpoint();
@@ -30,5 +39,9 @@ void stationCloseEndpoint();
 // Sends to the group; 0 = handed to the platform, 1 = not sent (also while
 // the endpoint is closed).
 int stationSend(const void *data, int length);
+
+// Looks up this host's address again when a datagram arrived at tick `tick`
+// and a lookup is due (see kAddressRefreshTicks).
+void stationRefreshAddressIfDue(StationEndpoint &station, uint32_t tick);
 
 }  // namespace qapi

@@ -25,15 +25,24 @@ void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t loca
     }
 }
 
-void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity, const StationRecordSink &sink) {
+void stationPumpDatagrams(StationEndpoint &station, uint32_t tick, const StationRecordSink &sink) {
+    int sizes[kStationBatch];
     for (;;) {
-        const int n = receiveBytes(endpoint, buffer, capacity);
-        // A datagram too long for the buffer is dropped and the reading goes
-        // on: a flood of them from a foreign host must not hold back the
-        // records behind it.  Nothing waiting, or an error, ends the reading.
-        if (n == kReceivedTooLong) continue;
+        const int n =
+            receiveDatagrams(station.endpoint, station.buffers, kStationBufferSize, kStationBatch, sizes);
+        // Nothing waiting, or an error, ends the reading.
         if (n <= 0) return;
-        stationDispatchDatagram(buffer, static_cast<size_t>(n), endpoint.localAddress, sink);
+        for (int i = 0; i < n; ++i) {
+            // A datagram too long for its buffer is dropped and the reading
+            // goes on: a flood of them from a foreign host must not hold back
+            // the records behind it.  An empty one says nothing.
+            if (sizes[i] <= 0) continue;
+            stationRefreshAddressIfDue(station, tick);
+            stationDispatchDatagram(station.buffers + i * kStationBufferSize, static_cast<size_t>(sizes[i]),
+                                    station.endpoint.localAddress, sink);
+        }
+        // A batch that is not full took everything that was waiting.
+        if (n < kStationBatch) return;
     }
 }
 

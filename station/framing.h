@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "net/endpoint.h"
+#include "station/endpoint.h"
 #include "station/protocol.h"
 
 namespace qapi {
@@ -24,9 +24,11 @@ struct StationRecordSink {
 void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
                              const StationRecordSink &sink);
 
-// Reads every datagram waiting on the station endpoint into `buffer` and
-// dispatches it; a datagram too long for the buffer is dropped.  Stops when
-// nothing waits or the receive fails.
-void stationPumpDatagrams(Endpoint &endpoint, uint8_t *buffer, int capacity, const StationRecordSink &sink);
+// Reads every datagram waiting on the station endpoint, a batch at a time,
+// and dispatches each in the order of arrival; a datagram too long for its
+// buffer is dropped.  Before a datagram is dispatched, this host's address is
+// looked up again when that is due at tick `tick`.  Stops when nothing more
+// waits or the receive fails.
+void stationPumpDatagrams(StationEndpoint &station, uint32_t tick, const StationRecordSink &sink);
 
 }  // namespace qapi

@@ -1,6 +1,7 @@
 // POSIX flavour of the socket shim.  Linux needs four corrections to behave
 // as the endpoints promise: truncated datagrams are detected with MSG_TRUNC
-// (Linux would deliver them cut short), sends use MSG_NOSIGNAL (a reset stream
+// (Linux would deliver them cut short; recvmmsg reads many in one call and
+// flags each), sends use MSG_NOSIGNAL (a reset stream
 // must not raise SIGPIPE), "would block" is EAGAIN or EWOULDBLOCK, and a
 // stream reset after an orderly close is reported as an error.
 #include <fcntl.h>
@@ -44,6 +45,27 @@ long receiveDatagram(SocketHandle s, void *buffer, size_t capacity) {
     const long n = receiveMapped(::recvmsg(s, &msg, 0));
     if (n >= 0 && (msg.msg_flags & MSG_TRUNC)) return kReceiveTooLong;
     return n;
+}
+
+long receiveDatagrams(SocketHandle s, uint8_t *buffers, size_t capacity, size_t count, long *sizes) {
+    if (count > kMostDatagramsAtOnce) count = kMostDatagramsAtOnce;
+    iovec parts[kMostDatagramsAtOnce];
+    mmsghdr messages[kMostDatagramsAtOnce];
+    for (size_t i = 0; i < count; ++i) {
+        parts[i] = iovec{buffers + i * capacity, capacity};
+        messages[i] = mmsghdr{};
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // A failure after the first datagram ends the batch; the socket reports
+    // it again to the next call.
+    const long n =
+        receiveMapped(::recvmmsg(s, messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr));
+    for (long i = 0; i < n; ++i) {
+        const mmsghdr &m = messages[i];
+        sizes[i] = (m.msg_hdr.msg_flags & MSG_TRUNC) ? kReceiveTooLong : static_cast<long>(m.msg_len);
+    }
+    return n == 0 ? kReceiveWouldBlock : n;
 }
 
 long receiveStream(SocketHandle s, void *buffer, size_t capacity) {

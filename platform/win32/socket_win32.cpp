@@ -67,6 +67,19 @@ long receiveDatagram(SocketHandle s, void *buffer, size_t capacity) {
                                     reinterpret_cast<sockaddr *>(&from), &fromLength));
 }
 
+// Windows Sockets read one datagram a call.
+long receiveDatagrams(SocketHandle s, uint8_t *buffers, size_t capacity, size_t count, long *sizes) {
+    if (count > kMostDatagramsAtOnce) count = kMostDatagramsAtOnce;
+    long last = kReceiveWouldBlock;
+    size_t n = 0;
+    while (n < count) {
+        last = receiveDatagram(s, buffers + n * capacity, capacity);
+        if (last == kReceiveWouldBlock || last == kReceiveError) break;
+        sizes[n++] = last;
+    }
+    return n > 0 ? static_cast<long>(n) : last;
+}
+
 long receiveStream(SocketHandle s, void *buffer, size_t capacity) {
     return receiveResult(::recv(s, static_cast<char *>(buffer), clampLength(capacity), 0));
 }

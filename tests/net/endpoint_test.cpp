@@ -145,6 +145,54 @@ TEST(Endpoint, StreamReadsDataThenZeroAfterAnOrderlyCloseAndSurvivesAReset) {
     closeEndpoint(e);
 }
 
+// Datagrams read in one go end as single reads do: an oversize one is lost
+// alone, and an empty one reads as empty.
+TEST(Endpoint, ABatchOfDatagramsGivesEachItsOwnBufferAndLength) {
+    TestSocket peer(SOCK_DGRAM);
+    Endpoint e{};
+    ASSERT_EQ(openDatagram(e, "127.0.0.1", peer.port), kOpened);
+    uint8_t buffers[4][16];
+    int sizes[4];
+    EXPECT_EQ(receiveDatagrams(e, buffers[0], 16, 4, sizes), kReceivedNothing);
+    const uint8_t hello = 1;
+    ASSERT_EQ(sendBytes(e, &hello, 1), 0);
+    std::vector<uint8_t> got;
+    const sockaddr_storage from = receiveFrom(peer.fd, got);
+    for (const size_t n : {3, 17, 0, 16, 5}) {
+        const std::vector<uint8_t> d(n, static_cast<uint8_t>(n));
+        ASSERT_EQ(
+            sendto(peer.fd, d.data(), n, 0, reinterpret_cast<const sockaddr *>(&from), sizeof(sockaddr_in)),
+            static_cast<ssize_t>(n));
+    }
+    ASSERT_EQ(receiveDatagrams(e, buffers[0], 16, 4, sizes), 4);
+    EXPECT_EQ(std::vector<int>(sizes, sizes + 4), (std::vector<int>{3, kReceivedTooLong, 0, 16}));
+    EXPECT_EQ(buffers[0][2], 3);
+    EXPECT_EQ(buffers[3][15], 16);
+    ASSERT_EQ(receiveDatagrams(e, buffers[0], 16, 4, sizes), 1);
+    EXPECT_EQ(sizes[0], 5);
+    EXPECT_EQ(buffers[0][4], 5);
+    EXPECT_EQ(receiveDatagrams(e, buffers[0], 16, 4, sizes), kReceivedNothing);
+    closeEndpoint(e);
+}
+
+// A failed receive reads as a failure, as a single read does: here the
+// server's port-unreachable reply to the last send.
+TEST(Endpoint, ABatchReadAfterAPortUnreachableReplyFails) {
+    Endpoint e{};
+    {
+        TestSocket gone(SOCK_DGRAM);
+        ASSERT_EQ(openDatagram(e, "127.0.0.1", gone.port), kOpened);
+    }
+    const uint8_t hello = 1;
+    ASSERT_EQ(sendBytes(e, &hello, 1), 0);
+    test::pause(1ms);
+    uint8_t buffers[2][16];
+    int sizes[2];
+    EXPECT_EQ(receiveDatagrams(e, buffers[0], 16, 2, sizes), kReceiveFailed);
+    closeEndpoint(e);
+    EXPECT_EQ(receiveDatagrams(e, buffers[0], 16, 2, sizes), kReceiveFailed);
+}
+
 TEST(Endpoint, AStreamClosedInOrderReadsZeroUntilASendProvokesTheResetThenFails) {
     TestSocket listener(SOCK_STREAM);
     Endpoint e{};
