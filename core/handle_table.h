@@ -85,13 +85,6 @@ public:
         }
     }
 
-    // The record in `slot` (below N), or null.
-    T *const &operator[](size_t slot) const { return slots_[slot]; }
-    // Every slot in order, empty ones (null) included.
-    T *const *begin() const { return slots_; }
-    T *const *end() const { return slots_ + N; }
-
-private:
     // The slot holding `handle`, or N; compares addresses only.
     size_t slotOf(const void *handle) const {
         if (!handle) return N;
@@ -99,6 +92,14 @@ private:
         while (slot < N && slots_[slot] != handle) ++slot;
         return slot;
     }
+
+    // The record in `slot` (below N), or null.
+    T *const &operator[](size_t slot) const { return slots_[slot]; }
+    // Every slot in order, empty ones (null) included.
+    T *const *begin() const { return slots_; }
+    T *const *end() const { return slots_ + N; }
+
+private:
     // The live record in `slot`, or null (also for N).
     T *liveAt(size_t slot) const { return slot < N && slots_[slot]->live() ? slots_[slot] : nullptr; }
 

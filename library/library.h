@@ -12,8 +12,11 @@ namespace qapi {
 void libraryTick();
 
 // Where the tick hands the station records it reads: records for this host
-// to every live client, park lists to the park table, other broadcasts to
-// every client's panel.
+// to the clients they can concern (stationHandleHostRecord), park lists to the
+// park table, other broadcasts to every client's panel.
 const StationRecordSink &libraryStationSink();
+// The same, except that records for this host are offered to every live
+// client in turn: the plain rule that the index must match.
+const StationRecordSink &libraryStationSinkAskingEveryClient();
 
 }  // namespace qapi

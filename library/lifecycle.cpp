@@ -18,7 +18,7 @@ void tickCallback() { libraryTick(); }
 // Frees every handle, table by table in slot order, and closes every socket.
 // Nothing is sent.
 void releaseEveryHandle() {
-    stationClients().releaseAll();
+    stationReleaseClients();
     stationCloseEndpoint();
     cmdrFeeds().releaseAll(cmdrCloseFeed);
     adjunctLinks().releaseAll(adjunctCloseLink);

@@ -7,6 +7,7 @@
 #include "core/stack.h"
 #include "library/library.h"
 #include "station/client.h"
+#include "station/client_index.h"
 #include "station/dispatch.h"
 #include "station/endpoint.h"
 #include "station/monitor_panel.h"
@@ -16,23 +17,20 @@
 namespace qapi {
 namespace {
 
-// A record addressed to this host reaches every live client, in slot order;
-// each client decides from the record whether it is its own.
-void toEveryClient(const uint8_t *record, size_t length) {
-    stationClients().forEach([&](StationClient &client) { stationHandleRecord(client, record, length); });
-}
-
-// Every other broadcast reaches every live client's panel, in slot order;
-// the park list goes once to the process-wide park table.
+// A broadcast other than the park list reaches every live client's panel, in
+// slot order; the park list goes once to the process-wide park table.
 void toEveryPanel(const uint8_t *record, size_t length) {
     stationClients().forEach([&](StationClient &client) { stationOnMonitorStatus(client, record, length); });
 }
 
-constexpr StationRecordSink kStationSink{toEveryClient, stationOnParkList, toEveryPanel};
+constexpr StationRecordSink kStationSink{stationHandleHostRecord, stationOnParkList, toEveryPanel};
+constexpr StationRecordSink kEveryClientSink{stationHandleHostRecordByEveryClient, stationOnParkList,
+                                             toEveryPanel};
 
 }  // namespace
 
 const StationRecordSink &libraryStationSink() { return kStationSink; }
+const StationRecordSink &libraryStationSinkAskingEveryClient() { return kEveryClientSink; }
 
 void libraryTick() {
     ++stack().stackTick;

@@ -5,6 +5,7 @@
 
 #include "core/scratch.h"
 #include "core/stack.h"
+#include "station/client_index.h"
 #include "station/endpoint.h"
 #include "station/monitor_panel.h"
 
@@ -26,7 +27,7 @@ QapiHandle startClient(const NotifyTarget &target, int32_t stationId) {
     // would drop it unfreed.
     if (!stack().initialised) return nullptr;
     if (stationInUse(stationId)) return nullptr;
-    return stationClients().start([&](StationClient &client) {
+    StationClient *started = stationClients().start([&](StationClient &client) {
         if (!stationOpenEndpoint()) return false;
         client.snapshot.stationId = stationId;
         client.target = target;
@@ -35,6 +36,8 @@ QapiHandle startClient(const NotifyTarget &target, int32_t stationId) {
         for (int32_t &extension : client.monitorExtension) extension = kNoExtension;
         return true;
     });
+    if (started) stationIndexAdd(stationId, stationClients().slotOf(started));
+    return started;
 }
 
 }  // namespace
@@ -42,6 +45,11 @@ QapiHandle startClient(const NotifyTarget &target, int32_t stationId) {
 ClientTable &stationClients() {
     static ClientTable clients;
     return clients;
+}
+
+void stationReleaseClients() {
+    stationClients().releaseAll();
+    stationIndexClear();
 }
 
 StationClient *stationFindClient(const void *handle) { return stationClients().find(handle); }
@@ -87,6 +95,9 @@ QapiHandle QAPI_CALL QAPI_Client_start_Thread(QapiThreadId threadId, int32_t sta
     return startClient(NotifyTarget{0, threadId}, stationId);
 }
 
-int QAPI_CALL QAPI_Client_stop(QapiHandle handle) { return stationClients().stop(handle) ? 0 : 1; }
+int QAPI_CALL QAPI_Client_stop(QapiHandle handle) {
+    const size_t slot = stationClients().slotOf(handle);
+    return stationClients().stop(handle, [&](StationClient &) { stationIndexRemove(slot); }) ? 0 : 1;
+}
 
 }  // extern "C"

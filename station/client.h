@@ -64,6 +64,9 @@ static_assert(offsetof(StationClient, snapshot) == 0, "a handle is the snapshot'
 using ClientTable = HandleTable<StationClient, kMaxClients>;
 ClientTable &stationClients();
 
+// Stops every client at once (the library's release).  Nothing is sent.
+void stationReleaseClients();
+
 // The live client that `handle` names, or null (the client table's find).
 StationClient *stationFindClient(const void *handle);
 

@@ -6,6 +6,7 @@
 #include "core/wire.h"
 #include "station/call_table.h"
 #include "station/client.h"
+#include "station/client_index.h"
 #include "station/monitor_panel.h"
 #include "station/permissions.h"
 #include "station/protocol.h"
@@ -23,6 +24,7 @@ void onRegistrationReply(StationClient &client, const uint8_t *record, size_t le
     const int32_t station = stationOf(record);
     if (s.regState != QAPI_REG_REGISTERING) return;
     if (station != s.stationId && s.stationId != kAnyStation) return;
+    if (station != s.stationId) stationIndexChange(stationClients().slotOf(&client), station);
     s.stationId = station;
     client.regToken = readU32le(record + RegistrationReply::kToken);
     client.callFlags = readU32le(record + RegistrationReply::kFlags);

@@ -1,4 +1,5 @@
 // Start and stop of station clients and the handle check.
+#include "library/library.h"
 #include "station/client.h"
 #include "station/endpoint.h"
 #include "station/station_fixture.h"
@@ -7,6 +8,7 @@ namespace qapi {
 namespace {
 
 using StationLifecycle = test::StationTest;
+using test::Record;
 
 TEST_F(StationLifecycle, StartRefusesAnEmptyTargetAndAStationThatIsAlreadyLive) {
     EXPECT_EQ(QAPI_Client_start(0, 17), nullptr);
@@ -69,6 +71,25 @@ TEST_F(StationLifecycle, EveryOneOfTheFiveHundredTwelveSlotsCanBeTakenButNoMore)
     EXPECT_EQ(QAPI_Client_start(window, 512), nullptr);
     EXPECT_EQ(QAPI_Client_stop(stationClients()[300]), 0);
     EXPECT_EQ(QAPI_Client_start(window, 512), stationClients()[300]);
+}
+
+// With every slot taken, under identifiers in no order, a record for this
+// host reaches the client of the station it names and no other, also after a
+// slot changed hands.
+TEST_F(StationLifecycle, WithEverySlotTakenARecordReachesOnlyTheClientOfItsStation) {
+    auto idOf = [](int32_t k) { return k * 7919 % 100003 - 50000; };
+    for (int32_t k = 0; k < 512; ++k) ASSERT_NE(start(idOf(k)), nullptr);
+    ASSERT_EQ(QAPI_Client_stop(stationClients()[7]), 0);
+    ASSERT_EQ(start(idOf(512)), stationClients()[7]);
+    for (int32_t k = 0; k <= 512; ++k) {
+        const auto refusal = Record({.type = kRegistrationRefusedType, .sub = 1, .station = idOf(k)}).bytes;
+        libraryStationSink().forHost(refusal.data(), refusal.size());
+        const auto posted = notes(QAPI_NOTIFY_SNAPSHOT);
+        ASSERT_EQ(posted.size(), k == 7 ? 0u : 1u) << k;
+        if (k != 7) {
+            EXPECT_EQ(snapshotOf(posted[0]).stationId, idOf(k));
+        }
+    }
 }
 
 TEST_F(StationLifecycle, AStationPortInUseCreatesNothingAndTheNextStartTriesAgain) {
