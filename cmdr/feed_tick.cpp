@@ -50,15 +50,14 @@ void cmdrTick(CmdrFeed &feed) {
     // Only a receive error (the reset that follows the server's close
     // included) ends the connection; 0 is silence (or an orderly close).
     if (n < 0) return fail(feed, kFeedClosedText);
-    int delivered = 0;
+    // Every whole record is checked, several at once; those before the
+    // first broken one are posted in order, and a broken one ends the feed.
     const size_t end = feed.buffered + static_cast<size_t>(n);
-    size_t at = 0;
-    for (; end - at >= kCmdrRecordSize; at += kCmdrRecordSize) {
-        const uint8_t *record = feed.buffer + at;
-        if (!cmdrRecordIsValid(record)) return fail(feed, kFeedIncompatibleText);
-        cmdrPostRecord(feed, record);
-        ++delivered;
-    }
+    const size_t whole = end / kCmdrRecordSize;
+    const size_t delivered = cmdrCountValidRecords(feed.buffer, whole);
+    cmdrPostRecords(feed, feed.buffer, delivered);
+    if (delivered < whole) return fail(feed, kFeedIncompatibleText);
+    const size_t at = whole * kCmdrRecordSize;
     std::memmove(feed.buffer, feed.buffer + at, end - at);
     feed.buffered = static_cast<uint32_t>(end - at);
     if (delivered > 0) {

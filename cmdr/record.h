@@ -60,6 +60,10 @@ uint8_t cmdrSumBytes(const uint8_t *bytes, size_t length);
 
 // True iff the record's check sum, byte sum and marker are right.
 bool cmdrRecordIsValid(const uint8_t *record);
+// How many of the `count` records laid end to end at `records` pass, before
+// the first that fails (count when all do).  As cmdrRecordIsValid of each in
+// turn, but many records are checked at once where the processor allows.
+size_t cmdrCountValidRecords(const uint8_t *records, size_t count);
 
 // The payload's duration: 2c/125 rounded half up, for every count c.
 uint32_t cmdrDurationOf(uint32_t durationCount);
@@ -68,8 +72,9 @@ uint32_t cmdrDurationOf(uint32_t durationCount);
 // address (an Endpoint's remoteAddress and its family) is written as text.
 void cmdrDecodeRecord(const uint8_t *record, const uint8_t *serverAddress, RemoteFamily serverFamily,
                       CmdrRecordPayload &out);
-// Decodes a valid record into a payload cut from the scratch arena and posts
-// it to the feed's window.
+// Decodes `count` valid records laid end to end, each into a payload cut from
+// the scratch arena, and posts them to the feed's window in order.
+void cmdrPostRecords(const CmdrFeed &feed, const uint8_t *records, size_t count);
 void cmdrPostRecord(const CmdrFeed &feed, const uint8_t *record);
 
 }  // namespace qapi

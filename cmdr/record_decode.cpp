@@ -102,10 +102,21 @@ void cmdrDecodeRecord(const uint8_t *record, const uint8_t *serverAddress, Remot
     }
 }
 
-void cmdrPostRecord(const CmdrFeed &feed, const uint8_t *record) {
-    auto *payload = cutScratchFor<CmdrRecordPayload>();
-    cmdrDecodeRecord(record, feed.endpoint.remoteAddress, feed.endpoint.remoteFamily, *payload);
-    postToWindow(feed.window, QAPI_NOTIFY_CMDR_RECORD, reinterpret_cast<intptr_t>(payload));
+void cmdrPostRecords(const CmdrFeed &feed, const uint8_t *records, size_t count) {
+    intptr_t payloads[kFeedBufferRecords];
+    for (size_t done = 0; done < count;) {
+        const size_t n = count - done < kFeedBufferRecords ? count - done : kFeedBufferRecords;
+        for (size_t k = 0; k < n; ++k) {
+            auto *payload = cutScratchFor<CmdrRecordPayload>();
+            cmdrDecodeRecord(records + (done + k) * kCmdrRecordSize, feed.endpoint.remoteAddress,
+                             feed.endpoint.remoteFamily, *payload);
+            payloads[k] = reinterpret_cast<intptr_t>(payload);
+        }
+        postManyToWindow(feed.window, QAPI_NOTIFY_CMDR_RECORD, payloads, n);
+        done += n;
+    }
 }
+
+void cmdrPostRecord(const CmdrFeed &feed, const uint8_t *record) { cmdrPostRecords(feed, record, 1); }
 
 }  // namespace qapi

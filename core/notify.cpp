@@ -15,6 +15,10 @@ int postToWindow(QapiWindow window, NotifyCode code, intptr_t param) {
     return plat::postToWindow(window, QAPI_NOTIFY_MSG, code, param);
 }
 
+size_t postManyToWindow(QapiWindow window, NotifyCode code, const intptr_t *params, size_t count) {
+    return plat::postManyToWindow(window, QAPI_NOTIFY_MSG, code, params, count);
+}
+
 void postStatus(QapiWindow window, NotifyCode code, int32_t state, const char *statusText) {
     if (window == 0) return;
     auto *payload = cutScratchFor<StatusPayload>();

@@ -2,6 +2,7 @@
 // QapiNotifyCode in wParam and an integer or payload pointer in lParam.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "qapi.h"
@@ -26,6 +27,9 @@ int postNotify(const NotifyTarget &target, NotifyCode code, intptr_t param);
 // Feed and adjunct notifications go to the window only, even window 0 (which
 // the platform delivers to the posting thread's own queue).
 int postToWindow(QapiWindow window, NotifyCode code, intptr_t param);
+// Several notifications of one code to one window, in order; how many were
+// queued.
+size_t postManyToWindow(QapiWindow window, NotifyCode code, const intptr_t *params, size_t count);
 // Cuts an 8-byte StatusPayload, fills it and posts it when the window is set.
 void postStatus(QapiWindow window, NotifyCode code, int32_t state, const char *statusText);
 

@@ -5,6 +5,7 @@
 // layer of qmsg.h does (posix/).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "qapi.h"
@@ -15,6 +16,11 @@ namespace qapi::plat {
 // queued, 0 when refused (unknown target, full queue).
 int postToWindow(QapiWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 int postToThread(QapiThreadId thread, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Posts `count` messages to one window, lParams[i] the i-th, in order, as
+// postToWindow would one by one (where the platform allows, with one lookup
+// of the window); returns how many were queued.
+size_t postManyToWindow(QapiWindow window, uint32_t message, uintptr_t wParam, const intptr_t *lParams,
+                        size_t count);
 
 // A periodic timer of the calling thread whose callback runs inside that
 // thread's message loop.  0 = no timer.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <unordered_map>
 
+#include "../messaging.h"
 #include "msg_internal.h"
 
 namespace qapi::plat {
@@ -123,6 +124,22 @@ ThreadQueue &currentQueue() {
     return h.queue;
 }
 
+size_t postManyToWindow(QapiWindow window, uint32_t message, uintptr_t wParam, const intptr_t *lParams,
+                        size_t count) {
+    // Window 0: the poster's own queue, made before the lock is taken.
+    ThreadQueue *q = window == 0 ? &currentQueue() : nullptr;
+    std::lock_guard<std::mutex> lock(msgMutex());
+    if (!q) {
+        auto it = registry().windows.find(window);
+        if (it == registry().windows.end()) return 0;
+        q = queueOf(it->second);
+    }
+    size_t queued = 0;
+    for (size_t i = 0; q && i < count; ++i)
+        queued += push(*q, QMessage{window, message, wParam, lParams[i]}) ? 1 : 0;
+    return queued;
+}
+
 void timersChanged(QThreadId thread) {
     if (ThreadQueue *q = queueOf(thread)) timersChanged(*q);
 }
@@ -155,17 +172,7 @@ void qmsgDestroyWindow(QWindow window) {
 QThreadId qmsgCurrentThreadId(void) { return currentQueue().id; }
 
 int qmsgPostMessage(QWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    const QMessage m{window, message, wParam, lParam};
-    if (window == 0) {
-        ThreadQueue &own = currentQueue();
-        std::lock_guard<std::mutex> lock(msgMutex());
-        return push(own, m) ? 1 : 0;
-    }
-    std::lock_guard<std::mutex> lock(msgMutex());
-    auto it = registry().windows.find(window);
-    if (it == registry().windows.end()) return 0;
-    ThreadQueue *q = queueOf(it->second);
-    return q && push(*q, m) ? 1 : 0;
+    return postManyToWindow(window, message, wParam, &lParam, 1) == 1 ? 1 : 0;
 }
 
 int qmsgPostThreadMessage(QThreadId thread, uint32_t message, uintptr_t wParam, intptr_t lParam) {

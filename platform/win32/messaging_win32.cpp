@@ -36,6 +36,13 @@ int postToWindow(QapiWindow window, uint32_t message, uintptr_t wParam, intptr_t
     return PostMessageA(window, message, wParam, lParam) ? 1 : 0;
 }
 
+size_t postManyToWindow(QapiWindow window, uint32_t message, uintptr_t wParam, const intptr_t *lParams,
+                        size_t count) {
+    size_t queued = 0;
+    for (size_t i = 0; i < count; ++i) queued += postToWindow(window, message, wParam, lParams[i]) ? 1 : 0;
+    return queued;
+}
+
 int postToThread(QapiThreadId thread, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     return PostThreadMessageA(thread, message, wParam, lParam) ? 1 : 0;
 }

@@ -1,8 +1,13 @@
 // The integrity checks of a call record: check sum, byte sum and marker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 #include "cmdr/record.h"
 #include "cmdr/wire_record.h"
+#include "robustness/fuzz_support.h"
 
 namespace qapi {
 namespace {
@@ -57,22 +62,77 @@ TEST(CmdrCheck, ASealedRecordIsValidAndEachBrokenCheckRejectsIt) {
     EXPECT_FALSE(cmdrRecordIsValid(m.data()));
 }
 
-TEST(CmdrCheck, ARecordWhoseCheckSumComesOutZeroCarriesFfInBothBytes) {
-    // Both sums stay below 251, so 0xFFFF can only be a replaced 0.  Search
-    // the values of two bytes for such a record.
-    bool found = false;
-    for (unsigned a = 0; a < 256 && !found; ++a) {
-        for (unsigned b = 0; b < 256 && !found; ++b) {
+// A sealed record whose check sum comes out 0, so that it carries 0xFFFF:
+// both sums stay below 251, so 0xFFFF can only be a replaced 0.  Found by
+// trying the values of two bytes.
+std::array<uint8_t, kCmdrRecordSize> zeroCheckRecord() {
+    for (unsigned a = 0; a < 256; ++a) {
+        for (unsigned b = 0; b < 256; ++b) {
             WireRecord r(0);
             r.bytes[0] = static_cast<uint8_t>(a);
             r.bytes[1] = static_cast<uint8_t>(b);
             const auto &sealed = r.sealed();
-            if (sealed[rec::kCheckLow] != 0xFF || sealed[rec::kCheckHigh] != 0xFF) continue;
-            found = true;
-            EXPECT_TRUE(cmdrRecordIsValid(sealed.data()));
+            if (sealed[rec::kCheckLow] == 0xFF && sealed[rec::kCheckHigh] == 0xFF) return sealed;
         }
     }
-    EXPECT_TRUE(found);
+    return {};
+}
+
+TEST(CmdrCheck, ARecordWhoseCheckSumComesOutZeroCarriesFfInBothBytes) {
+    const auto sealed = zeroCheckRecord();
+    ASSERT_EQ(sealed[rec::kMarker], rec::kMarkerValue);
+    EXPECT_TRUE(cmdrRecordIsValid(sealed.data()));
+}
+
+// Records checked many at once pass and fail exactly as checked one by one:
+// batches of 1 to 32 sealed records of random bytes, at any alignment, in
+// which records break in every way the checks see.
+TEST(CmdrCheck, RecordsCheckedTogetherPassUpToTheFirstThatFailsOnItsOwn) {
+    const auto zeroCheck = zeroCheckRecord();
+    test::Prng r{0xC4EC4};
+    for (int round = 0; round < 3000; ++round) {
+        const size_t count = 1 + r.below(32), offset = r.below(16);
+        std::vector<uint8_t> batch(offset + count * kCmdrRecordSize);
+        size_t expected = count;
+        for (size_t k = 0; k < count; ++k) {
+            WireRecord w(0);
+            for (size_t i = 0; i < rec::kMarker; ++i) w.bytes[i] = r.byte();
+            auto record = r.percent(3) ? zeroCheck : w.sealed();
+            const uint8_t change = static_cast<uint8_t>(1 + r.below(255));
+            switch (r.percent(70) ? 9 : r.below(5)) {
+            case 0:  // any byte but the check bytes: one sum or both go wrong
+                record[r.below(rec::kCheckLow)] ^= change;
+                break;
+            case 1:
+                record[r.percent(50) ? rec::kCheckLow : rec::kCheckHigh] ^= change;
+                break;
+            case 2:  // the check sum right over a wrong byte sum
+            case 3:  // or over a wrong marker, with a right byte sum
+                w.bytes = record;
+                w.bytes[r.percent(50) ? rec::kByteSum : rec::kMarker] ^= change;
+                record = w.bytes;
+                {
+                    const uint16_t check = cmdrFletcher251(record.data(), rec::kCheckLow);
+                    record[rec::kCheckLow] = static_cast<uint8_t>(check);
+                    record[rec::kCheckHigh] = static_cast<uint8_t>(check >> 8);
+                    if (record[rec::kMarker] != rec::kMarkerValue)
+                        record[rec::kByteSum] = cmdrSumBytes(record.data(), rec::kByteSum);
+                }
+                break;
+            case 4:  // a check sum of 0 written as 0
+                if (record[rec::kCheckLow] == 0xFF && record[rec::kCheckHigh] == 0xFF)
+                    record[rec::kCheckLow] = record[rec::kCheckHigh] = 0;
+                break;
+            default:
+                break;
+            }
+            std::copy(record.begin(), record.end(),
+                      batch.begin() + static_cast<ptrdiff_t>(offset + k * kCmdrRecordSize));
+            if (expected == count && !cmdrRecordIsValid(record.data())) expected = k;
+        }
+        const test::ExactCopy copy(batch);  // any read past the batch shows under the sanitizers
+        ASSERT_EQ(cmdrCountValidRecords(copy.data() + offset, count), expected) << "round " << round;
+    }
 }
 
 }  // namespace
