@@ -262,8 +262,16 @@ void Application::actStation(size_t i, uint32_t tick) {
             must(QAPI_Client_suspend(s.handle), "park");
         }
         break;
-    case 2:  // dial tone with a call on hold
-        must(n.canRetrieve ? QAPI_Client_retrieve(s.handle) : QAPI_Client_clear(s.handle), "retrieve");
+    case 2:  // dial tone with a call on hold: a second call dialed, or the held one taken back
+        if (r < 40 && n.canDigits) {
+            must(QAPI_Client_digits(s.handle, std::to_string(stationId(rng_.below(kStations))).c_str()),
+                 "digits");
+            // What was posted is the dialed text as it stands now (it goes after 0.4 s).
+            ledger_.clients[i].caused[kText].add(hashOfText(stationFindClient(s.handle)->dialedText));
+            ++ledger_.clients[i].ownTexts;
+        } else {
+            must(n.canRetrieve ? QAPI_Client_retrieve(s.handle) : QAPI_Client_clear(s.handle), "retrieve");
+        }
         break;
     case 4:
         if (world) station_.send(station_.board().farEndAnswers(stationId(i)));
@@ -293,8 +301,7 @@ void Application::actLink(size_t i, uint32_t tick) {
     }
 }
 
-void Application::afterTick(uint32_t tick) {
-    for (Station &s : stations_) ++s.ticksLive;
+void Application::readMessages(uint32_t tick) {
     QMessage m;
     while (qmsgPeekMessage(&m)) {
         const int32_t owner = m.window < owner_.size() ? owner_[m.window] : -1;
@@ -308,21 +315,36 @@ void Application::afterTick(uint32_t tick) {
             onStation(size_t(owner), m);
         }
     }
-    // A difference must last: a datagram the kernel hands over a tick late
-    // is not a notification lost.
+}
+
+void Application::checkStations(uint32_t lasting) {
     for (size_t i = 0; i < stations_.size(); ++i) {
         if (!stations_[i].handle) continue;
         const std::string problem = stationProblem(i);
         if (problem.empty()) {
             stations_[i].troubled = 0;
-        } else if (++stations_[i].troubled == kLastingTicks) {
+        } else if (++stations_[i].troubled == lasting) {
             fail("station " + std::to_string(stationId(i)) + ": " + problem);
         }
     }
+}
+
+void Application::afterTick(uint32_t tick) {
+    for (Station &s : stations_) ++s.ticksLive;
+    readMessages(tick);
+    // A difference must last: a datagram the kernel hands over a tick late
+    // is not a notification lost.
+    checkStations(kLastingTicks);
     for (size_t i = 0; i < stations_.size(); ++i) {
         if (stations_[i].handle) actStation(i, tick);
     }
     for (size_t i = 0; i < links_.size(); ++i) actLink(i, tick);
+}
+
+void Application::finish(uint32_t tick) {
+    readMessages(tick);
+    for (Station &s : stations_) s.troubled = 0;
+    checkStations(1);
 }
 
 void Application::stopEverything() {

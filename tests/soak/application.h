@@ -36,6 +36,9 @@ public:
     void startLink(size_t index);
     // After every tick: every message, the checks, then what the users do.
     void afterTick(uint32_t tick);
+    // At the end: what the users' last operations posted, and the checks
+    // once more, with no tick's grace.
+    void finish(uint32_t tick);
     void stopEverything();
 
     const Totals &totals() const { return totals_; }
@@ -79,6 +82,9 @@ private:
         std::vector<Answer> answers;
     };
 
+    void readMessages(uint32_t tick);
+    // Notes a failure for each station found wrong `lasting` checks in a row.
+    void checkStations(uint32_t lasting);
     void onStation(size_t i, const QMessage &m);
     void onFeed(size_t i, const QMessage &m);
     void onLink(size_t i, const QMessage &m, uint32_t tick);

@@ -4,8 +4,8 @@
 // Each simulated hour brings calls (answered, cleared, held, parked and
 // resumed, dialed), watched extensions, park lists, display texts, call
 // records (bursts and records cut across ticks), route questions, a silence
-// of the station server and of each link's server, a reset of each feed's
-// connection and restarts of station clients; the application starts again
+// of the station server, of each link's server and of some feeds' servers,
+// a reset of each feed's connection and restarts of station clients; the application starts again
 // whatever failed.  Checked: the application receives, tick by tick, exactly
 // what the servers caused, intact (drained every tick); no tick allocates
 // from the heap (but for the host-name lookups of the station endpoint,
@@ -52,6 +52,7 @@ constexpr uint32_t kLinkSilence = 2400, kLinkSilenceGap = 150, kLinkSilenceTicks
 constexpr uint32_t kFeedReset = 3600, kFeedResetGap = 60;
 constexpr uint32_t kFeedBurst = 4800, kFeedBurstGap = 50, kBurstRecords = 70;
 constexpr uint32_t kRestarts = 6000, kRestartsPerHour = 8;
+constexpr uint32_t kFeedSilence = 6600, kFeedSilenceTicks = 1800, kSilentFeeds = 8;  // the polls back off
 
 size_t residentBytes() {
     std::ifstream statm("/proc/self/statm");
@@ -160,7 +161,8 @@ private:
             if (t == kFeedReset + k * kFeedResetGap) resetDue_[k] = true;
             if (resetDue_[k] && feeds_[k].reset(app_.recordsOf(k))) resetDue_[k] = false;
             if (t == kFeedBurst + k * kFeedBurstGap) feeds_[k].write(kBurstRecords, true);
-            if (rng_.below(30) == 0) feeds_[k].write(1, rng_.below(4) == 0);
+            const bool silent = k < kSilentFeeds && t >= kFeedSilence && t < kFeedSilence + kFeedSilenceTicks;
+            if (!silent && rng_.below(30) == 0) feeds_[k].write(1, rng_.below(4) == 0);
         }
         if (t >= kRestarts && t < kRestarts + kRestartsPerHour)
             app_.startStation((restarted_++ * 61 + 7) % kStations);
@@ -195,6 +197,7 @@ private:
     }
 
     void finalChecks() {
+        app_.finish(options_.ticks + kQuietTail);
         for (LinkServer &l : links_) l.serve();
         uint64_t written = 0, asked = 0, answered = 0, wrong = 0;
         for (FeedServer &f : feeds_) written += f.recordsWritten();
