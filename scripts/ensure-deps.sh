@@ -4,13 +4,16 @@
 # any other user is told what is missing (and what installs it) instead.
 set -eu
 missing=
-for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config; do
+for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config clang++ llvm-cov llvm-profdata; do
   command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googletest/CMakeLists.txt \
             /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so; do
   [ -e "$file" ] || missing="$missing $file"
 done
+# libFuzzer, for the fuzz targets (clang's runtime libraries).
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+  missing="$missing libclang-rt-14-dev"
 # The Python package's tests: pytest for the python3 on PATH or for the system's.
 python3 -c 'import pytest' 2>/dev/null || /usr/bin/python3 -c 'import pytest' 2>/dev/null ||
   missing="$missing python3-pytest"

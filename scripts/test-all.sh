@@ -4,8 +4,10 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer, a 32-bit build, the tests
 # that cross threads under ThreadSanitizer, and the Windows builds
 # (scripts/test-windows.sh: qapi.dll, its exports and layouts, the suite under
-# Wine).  Every test runs in a private network namespace: as root, or as any
-# other user inside a user namespace of its own (see tests/support/netns-run.sh);
+# Wine); then each fuzz target for about 30 seconds (scripts/fuzz.sh).  The
+# first two run one simulated hour of the soak (scripts/soak.sh runs days).
+# Every test runs in a private network namespace: as root, or as any other
+# user inside a user namespace of its own (see tests/support/netns-run.sh);
 # only root can install what is missing.
 set -eu
 cd "$(dirname "$0")/.."
@@ -26,4 +28,5 @@ run linux-m32
 # notifications cross threads: a build of those tests only.
 run tsan
 scripts/test-windows.sh
-echo "all six builds passed"
+scripts/fuzz.sh 30
+echo "all six builds and the fuzz targets passed"

@@ -17,7 +17,7 @@ struct WireRecord {
         bytes[rec::kKind] = kindByte;
     }
     WireRecord &u32(size_t offset, uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+        for (size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(v >> (8 * i));
         return *this;
     }
     WireRecord &u16(size_t offset, uint16_t v) {

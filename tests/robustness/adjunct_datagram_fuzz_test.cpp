@@ -13,6 +13,7 @@
 #include "core/stack.h"
 #include "core/wire.h"
 #include "robustness/fuzz_support.h"
+#include "support/invariants.h"
 
 namespace qapi {
 namespace {
@@ -36,17 +37,6 @@ Bytes makeDatagram(test::Prng &r) {
     if (r.percent(10)) writeU16le(d.data() + 2, static_cast<uint16_t>(r.below(200)));
     if (r.percent(10)) d.resize(r.below(d.size() + 1));
     return d;
-}
-
-std::string requestProblem(const AdjunctLink &link, const QapiRouteRequestPayload &p) {
-    if (p.second > 59 || p.minute > 59 || p.hour > 23 || p.day > 31 || p.month > 12 || p.year < 2000 ||
-        p.year > 2063)
-        return "date or time out of range";
-    if (strnlen(p.textA, 32) > 31 || strnlen(p.textB, 32) > 28) return "texts";
-    const RouteSlot *slot = p.handle >> 16 < kRouteSlots ? &link.slots[p.handle >> 16] : nullptr;
-    if (!slot || slot->state != SlotState::Pending || (slot->requestId & 0xFFFF) != (p.handle & 0xFFFF))
-        return "slot";
-    return "";
 }
 
 Bytes bytesOf(const AdjunctLink &link) {
@@ -74,7 +64,7 @@ TEST_F(AdjunctDatagramFuzz, RandomDatagramsAndAnswersKeepTheSlotsConsistent) {
             if (m.wParam == QAPI_NOTIFY_ADJUNCT_STATUS) continue;
             ASSERT_EQ(m.wParam, QAPI_NOTIFY_ROUTE_REQUEST);
             const auto &p = *reinterpret_cast<const QapiRouteRequestPayload *>(m.lParam);
-            ASSERT_EQ(requestProblem(*link, p), "") << "round " << round;
+            ASSERT_EQ(test::routeRequestProblem(*link, p), "") << "round " << round;
             handles.push_back(p.handle);
         }
         const uint8_t *h = d.data();

@@ -10,32 +10,11 @@
 #include "cmdr/feed.h"
 #include "cmdr/wire_record.h"
 #include "robustness/fuzz_support.h"
+#include "support/invariants.h"
 #include "support/test_support.h"
 
 namespace qapi {
 namespace {
-
-bool dialText(const char *text, size_t most) {
-    const size_t n = strnlen(text, 32);
-    return n <= most && std::strspn(text, "0123456789ABCD*#") == n;
-}
-
-std::string payloadProblem(const CmdrRecordPayload &p, unsigned kind) {
-    if (p.kindLetter != 'A' + kind) return "kind letter";
-    if (p.second > 59 || p.minute > 59 || p.hour > 23 || p.day < 1 || p.day > 31 || p.month < 1 ||
-        p.month > 12 || p.year < 2000 || p.year > 2063)
-        return "date or time out of range";
-    const uint8_t zero[sizeof p.reserved3] = {};
-    if (p.reserved1 != 0 || p.reserved2 != 0 || std::memcmp(p.reserved3, zero, sizeof zero) != 0)
-        return "reserved";
-    const auto &t = p.texts;
-    if (kind == 1 || kind == 2
-            ? strnlen(t.text, 96) > 95
-            : !dialText(t.dial.textA, 31) || !dialText(t.dial.textB, 31) || !dialText(t.dial.textC, 28))
-        return "texts";
-    if (strnlen(p.addressText, 48) > 15 || strnlen(p.serverAddressText, 48) > 39) return "address texts";
-    return "";
-}
 
 TEST(CmdrRecordFuzz, SealedRecordsOfAnyContentDecodeWellFormedAndOneChangedByteIsRejected) {
     CmdrFeed feed{};
@@ -62,7 +41,7 @@ TEST(CmdrRecordFuzz, SealedRecordsOfAnyContentDecodeWellFormedAndOneChangedByteI
         QMessage m;
         ASSERT_TRUE(qmsgPeekMessage(&m) && m.wParam == QAPI_NOTIFY_CMDR_RECORD);
         const auto &payload = *reinterpret_cast<const CmdrRecordPayload *>(m.lParam);
-        ASSERT_EQ(payloadProblem(payload, sealed[rec::kKind] & 0x3F), "") << "round " << round;
+        ASSERT_EQ(test::cmdrPayloadProblem(payload, sealed[rec::kKind] & 0x3F), "") << "round " << round;
 
         sealed[r.below(kCmdrRecordSize)] ^= static_cast<uint8_t>(1 + r.below(255));
         ASSERT_FALSE(cmdrRecordIsValid(test::ExactCopy(sealed).data())) << "round " << round;

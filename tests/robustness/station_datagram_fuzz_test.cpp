@@ -25,6 +25,7 @@
 #include "station/monitor_panel.h"
 #include "station/park_table.h"
 #include "station/request_queue.h"
+#include "support/invariants.h"
 #include "support/test_support.h"
 
 namespace qapi {
@@ -37,11 +38,6 @@ constexpr size_t kClients = 8;
 StationClient *gClients[kClients];
 QWindow gWindows[kClients];
 bool gMayAct;  // the datagram holds a record that some handler may act on
-
-bool dialChars(const char *text, size_t most) {
-    const size_t n = strnlen(text, most + 1);
-    return n <= most && std::strspn(text, "0123456789ABCD*#") == n;
-}
 
 void classifyHost(const uint8_t *r, size_t n) {
     static constexpr uint8_t kTaken[] = {4,    9,    0x81, 0x83, 0xBE, 0xBF, 0xC0,
@@ -102,68 +98,10 @@ Bytes makeDatagram(test::Prng &r) {
     return d;
 }
 
-std::string snapshotProblem(const QapiStatusSnapshot &s) {
-    if (s.regState < QAPI_REG_REGISTERING || s.regState > QAPI_REG_FAILED) return "regState";
-    for (const uint8_t *f = &s.canNewcall; f <= &s.indicator3; ++f) {
-        if (*f > 1) return "flag byte " + std::to_string(f - &s.canNewcall) + " is " + std::to_string(*f);
-    }
-    if (s.reserved1[0] | s.reserved1[1] | s.reserved1[2] | s.reserved2[0] | s.reserved2[1])
-        return "reserved bytes";
-    return "";
-}
-
-std::string clientProblem(const StationClient &c) {
-    if (const std::string p = snapshotProblem(c.snapshot); !p.empty()) return p;
-    if (c.queueHead < 0 || c.queueHead >= 64 || c.queueTail < 0 || c.queueTail >= 64) return "queue indices";
-    if (c.dialedText[kDialBufferSize] != '\0' || c.parkListSent > 1 || c.magic != kClientMagic)
-        return "record";
-    for (size_t i = c.monitorSlotsUsed; i < kMonitorSlots; ++i) {
-        if (c.monitorExtension[i] != kNoExtension) return "taken monitor slot beyond the used ones";
-    }
-    for (const CallEntry &e : c.callTable) {
-        if (e.state != 0 && !std::strchr("\1\2\3\4\5\6\7\31", e.state)) return "call table state";
-    }
-    return "";
-}
-
-bool linesFit(intptr_t list, size_t most, size_t shortest, size_t longest) {
-    const auto *l = reinterpret_cast<const QapiLineList *>(list);
-    for (size_t n = 0; n < QAPI_LINE_LIST_SLOTS && l->lines[n]; ++n) {
-        const size_t len = strnlen(l->lines[n], kTextBlockSize);
-        if (n >= most || len < shortest || len > longest) return false;
-    }
-    return true;
-}
-
 std::string messageProblem(const QMessage &m) {
     size_t k = 0;
     while (k < kClients && !(gClients[k] && gWindows[k] == m.window)) ++k;
-    if (m.message != QAPI_NOTIFY_MSG || k == kClients) return "message to no client";
-    const auto *text = reinterpret_cast<const char *>(m.lParam);
-    const auto *status = reinterpret_cast<const QapiExtensionStatus *>(m.lParam);
-    switch (m.wParam) {
-    case QAPI_NOTIFY_SNAPSHOT:
-        return snapshotProblem(*reinterpret_cast<const QapiStatusSnapshot *>(m.lParam));
-    case QAPI_NOTIFY_KEY:
-    case QAPI_NOTIFY_DIGIT:
-        return m.lParam == 255 || (m.lParam > 0 && std::strchr("0123456789ABCD*#", int(m.lParam))) ? ""
-                                                                                                   : "key";
-    case QAPI_NOTIFY_NUMBER:
-        return dialChars(text, kNumberCodes) ? "" : "number";
-    case QAPI_NOTIFY_TEXT:
-        return strnlen(text, kTextBlockSize) <= kDialBufferSize ? "" : "text";
-    case QAPI_NOTIFY_EXTENSION:
-        for (int32_t watched : gClients[k]->monitorExtension) {
-            if (watched == status->extension && status->status >= 0 && status->status <= 255) return "";
-        }
-        return "status of an extension not watched";
-    case QAPI_NOTIFY_CALL_LIST:
-        return linesFit(m.lParam, kCallEntries, kCallLineLength, kCallLineLength) ? "" : "call list";
-    case QAPI_NOTIFY_PARK_LIST:
-        return linesFit(m.lParam, kParkEntries, 1, 17) ? "" : "park list";
-    default:
-        return m.wParam == QAPI_NOTIFY_HEARTBEAT ? "" : "code " + std::to_string(m.wParam);
-    }
+    return k == kClients ? "message to no client" : test::stationNotificationProblem(m, gClients[k]);
 }
 
 class StationDatagramFuzz : public test::ManualClockTest {
@@ -226,7 +164,7 @@ TEST_F(StationDatagramFuzz, MutatedRecordsKeepEveryClientConsistentAndIgnoredOne
         for (const QMessage &m : posted) ASSERT_EQ(messageProblem(m), "") << "round " << round;
         for (size_t k = 0; k < kClients; ++k) {
             if (!gClients[k]) continue;
-            ASSERT_EQ(clientProblem(*gClients[k]), "") << "client " << k << ", round " << round;
+            ASSERT_EQ(test::stationClientProblem(*gClients[k]), "") << "client " << k << ", round " << round;
             ASSERT_TRUE(gMayAct || std::memcmp(&before[k], gClients[k], sizeof(StationClient)) == 0)
                 << "round " << round;
         }

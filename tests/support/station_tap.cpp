@@ -1,31 +1,14 @@
 #include "support/station_tap.h"
 
-#include <fstream>
-#include <sstream>
-#include <string>
-
 #include "station/endpoint.h"
+#include "support/udp_counters.h"
 
 namespace qapi::test {
 
 uint64_t udpDatagramsSent() {
-    // Two "Udp:" lines: the column names, then the values.
-    std::ifstream snmp(hostFile("/proc/thread-self/net/snmp"));
-    std::string line, names;
-    while (std::getline(snmp, line)) {
-        if (line.rfind("Udp: ", 0) != 0) continue;
-        if (names.empty()) {
-            names = line;
-            continue;
-        }
-        std::istringstream n(names), v(line);
-        std::string name, value;
-        while (n >> name && v >> value) {
-            if (name == "OutDatagrams") return std::stoull(value);
-        }
-    }
-    ADD_FAILURE() << "no UDP counters in /proc/thread-self/net/snmp";
-    return 0;
+    const int64_t sent = udpCounter(hostFile("/proc/thread-self/net/snmp"), "OutDatagrams");
+    if (sent < 0) ADD_FAILURE() << "no UDP counters in /proc/thread-self/net/snmp";
+    return sent < 0 ? 0 : static_cast<uint64_t>(sent);
 }
 
 ::testing::AssertionResult stationDatagramWaiting() {
