@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "core/wire.h"
+#include "heap_count.h"
 #include "station/dispatch.h"
+#include "station/endpoint.h"
 #include "station/protocol.h"
 #include "support/test_support.h"
 
@@ -102,6 +104,35 @@ uint64_t residentKiB() {
     }
     std::fclose(status);
     return kib;
+}
+
+void TickAllocations::begin() {
+    const StationEndpoint &station = stationEndpoint();
+    looked_ = station.addressRefreshed;
+    lookupTick_ = station.addressRefreshTick;
+    before_ = heapAllocations();
+}
+
+void TickAllocations::end() {
+    const uint64_t allocations = heapAllocations() - before_;
+    const StationEndpoint &station = stationEndpoint();
+    const bool lookedUp =
+        station.addressRefreshed && (!looked_ || station.addressRefreshTick != lookupTick_);
+    if (lookedUp) {
+        lookup_ += allocations;
+        ++lookups_;
+    } else {
+        plain_ += allocations;
+        ++plainTicks_;
+    }
+}
+
+void TickAllocations::report(benchmark::State &state) const {
+    state.counters["heap_allocs_per_tick"] =
+        plainTicks_ ? static_cast<double>(plain_) / static_cast<double>(plainTicks_) : 0;
+    state.counters["address_lookups"] = static_cast<double>(lookups_);
+    state.counters["resolver_allocs_per_lookup"] =
+        lookups_ ? static_cast<double>(lookup_) / static_cast<double>(lookups_) : 0;
 }
 
 }  // namespace qapi::bench

@@ -71,4 +71,23 @@ private:
 // The process's resident memory in KiB (VmRSS), 0 when unknown.
 uint64_t residentKiB();
 
+// Heap allocations of ticks, told apart by whether the tick looked up this
+// host's address (the system resolver allocates; that lookup runs at most
+// once every 100 ticks): heap_allocs_per_tick counts the other ticks only,
+// resolver_allocs_per_lookup the lookups'.
+class TickAllocations {
+public:
+    // Call before the tick: the allocations and the lookup tick so far.
+    void begin();
+    // Call after it.
+    void end();
+    void report(benchmark::State &state) const;
+
+private:
+    uint64_t before_ = 0;
+    uint32_t lookupTick_ = 0;
+    bool looked_ = false;
+    uint64_t plain_ = 0, plainTicks_ = 0, lookup_ = 0, lookups_ = 0;
+};
+
 }  // namespace qapi::bench
