@@ -235,7 +235,7 @@ void Application::actStation(size_t i, uint32_t tick) {
         if (result != 0) fail("station " + std::to_string(stationId(i)) + ": " + what + " refused");
     };
     const uint32_t r = rng_.below(100);
-    const bool world = !station_.silent();
+    const bool world = !station_.silent() && tick < stillFrom_;
     switch (n.callState) {
     case 0:  // idle: a call, or a parked one taken
         if (r < 60 && n.canNewcall) {

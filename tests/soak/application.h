@@ -40,6 +40,11 @@ public:
     // once more, with no tick's grace.
     void finish(uint32_t tick);
     void stopEverything();
+    // From this tick on the users make the server do nothing of its own (the
+    // far end answering or clearing): what it would send then goes out with
+    // a flush that never comes, and the final checks compare the library
+    // with a server that moved on alone.
+    void stillFrom(uint32_t tick) { stillFrom_ = tick; }
 
     const Totals &totals() const { return totals_; }
     const std::vector<std::string> &failures() const { return failures_; }
@@ -54,6 +59,7 @@ public:
     void fail(const std::string &what);
 
 private:
+    uint32_t stillFrom_ = UINT32_MAX;  // see stillFrom
     struct Station {
         QapiHandle handle = nullptr;
         QWindow window = 0;

@@ -114,6 +114,7 @@ public:
         size_t warm = start;
         const auto began = std::chrono::steady_clock::now();
         const uint32_t ticks = options_.ticks + kQuietTail;
+        app_.stillFrom(ticks - 1);
         for (uint32_t tick = 0; tick < ticks; ++tick) {
             if (tick < 64) {  // eight clients a tick: the registrations spread a little
                 for (size_t i = tick * 8; i < tick * 8 + 8; ++i) {
