@@ -9,7 +9,6 @@
 #include "core/wire.h"
 #include "heap_count.h"
 #include "station/dispatch.h"
-#include "station/endpoint.h"
 #include "station/protocol.h"
 #include "support/test_support.h"
 
@@ -107,32 +106,20 @@ uint64_t residentKiB() {
 }
 
 void TickAllocations::begin() {
-    const StationEndpoint &station = stationEndpoint();
-    looked_ = station.addressRefreshed;
-    lookupTick_ = station.addressRefreshTick;
-    before_ = heapAllocations();
+    allocationsBefore_ = heapAllocations();
+    lookupsBefore_ = hostLookups();
 }
 
 void TickAllocations::end() {
-    const uint64_t allocations = heapAllocations() - before_;
-    const StationEndpoint &station = stationEndpoint();
-    const bool lookedUp =
-        station.addressRefreshed && (!looked_ || station.addressRefreshTick != lookupTick_);
-    if (lookedUp) {
-        lookup_ += allocations;
-        ++lookups_;
-    } else {
-        plain_ += allocations;
-        ++plainTicks_;
-    }
+    allocations_ += heapAllocations() - allocationsBefore_;
+    lookups_ += hostLookups() - lookupsBefore_;
+    ++ticks_;
 }
 
 void TickAllocations::report(benchmark::State &state) const {
     state.counters["heap_allocs_per_tick"] =
-        plainTicks_ ? static_cast<double>(plain_) / static_cast<double>(plainTicks_) : 0;
+        ticks_ ? static_cast<double>(allocations_) / static_cast<double>(ticks_) : 0;
     state.counters["address_lookups"] = static_cast<double>(lookups_);
-    state.counters["resolver_allocs_per_lookup"] =
-        lookups_ ? static_cast<double>(lookup_) / static_cast<double>(lookups_) : 0;
 }
 
 }  // namespace qapi::bench

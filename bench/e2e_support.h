@@ -71,23 +71,18 @@ private:
 // The process's resident memory in KiB (VmRSS), 0 when unknown.
 uint64_t residentKiB();
 
-// Heap allocations of ticks, told apart by whether the tick looked up this
-// host's address (the system resolver allocates; that lookup runs at most
-// once every 100 ticks): heap_allocs_per_tick counts the other ticks only,
-// resolver_allocs_per_lookup the lookups'.
+// Heap allocations of ticks (those inside the system resolver apart: the
+// lookup of this host's address runs at most once every 100 ticks) and the
+// lookups made.
 class TickAllocations {
 public:
-    // Call before the tick: the allocations and the lookup tick so far.
-    void begin();
-    // Call after it.
-    void end();
+    void begin();  // before the tick
+    void end();    // after it
     void report(benchmark::State &state) const;
 
 private:
-    uint64_t before_ = 0;
-    uint32_t lookupTick_ = 0;
-    bool looked_ = false;
-    uint64_t plain_ = 0, plainTicks_ = 0, lookup_ = 0, lookups_ = 0;
+    uint64_t allocationsBefore_ = 0, lookupsBefore_ = 0;
+    uint64_t allocations_ = 0, lookups_ = 0, ticks_ = 0;
 };
 
 }  // namespace qapi::bench

@@ -1,16 +1,18 @@
-// Counts every heap allocation of the benchmark process: malloc, calloc and
-// realloc are replaced by glibc's own behind a counter (operator new goes
-// through malloc).
+// The heap allocations of a benchmark process, through the count the soak
+// uses too (support/heap_count.h: malloc behind a counter, the host-name
+// lookups' own allocations apart).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 
+#include "support/heap_count.h"
+
 namespace qapi::bench {
 
-// Allocations so far in the whole process.
-uint64_t heapAllocations();
+using test::heapAllocations;
+using test::hostLookups;
 
 // Reports the allocations since `before` as the counter heap_allocs, divided
 // by `per` (1: the loop's total); any at all is an error, and so is a count

@@ -30,7 +30,7 @@
 #include "core/scratch.h"
 #include "qapi.h"
 #include "soak/application.h"
-#include "soak/heap_count.h"
+#include "support/heap_count.h"
 #include "support/udp_counters.h"
 
 // Freed blocks wait in a small quarantine: the soak's own churn must not look
@@ -39,6 +39,11 @@ extern "C" const char *__asan_default_options() { return "quarantine_size_mb=16"
 
 namespace qapi::soak {
 namespace {
+
+using test::heapAllocations;
+using test::hostLookups;
+using test::startHeapCount;
+using test::underAddressSanitizer;
 
 constexpr uint16_t kStationPort = 5001;
 constexpr uint32_t kTicksPerHour = 36000;

@@ -1,5 +1,5 @@
-// Every heap allocation of the process, counted, so that the soak can tell
-// whether a tick allocated.  The plain build counts in a malloc of its own in
+// Every heap allocation of the process, counted, so that the soak and the
+// benchmarks can tell whether a tick allocated.  The plain build counts in a malloc of its own in
 // front of glibc's; a build under AddressSanitizer counts through the
 // sanitizer's allocation hook.  Host-name lookups (getaddrinfo, which
 // allocates by its nature) are counted apart: what they allocate is not in
@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-namespace qapi::soak {
+namespace qapi::test {
 
 // Starts the count; false when allocations cannot be counted here.
 bool startHeapCount();
@@ -18,4 +18,4 @@ uint64_t hostLookups();
 // held back, the stacks of allocations) grows the resident memory.
 bool underAddressSanitizer();
 
-}  // namespace qapi::soak
+}  // namespace qapi::test

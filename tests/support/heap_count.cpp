@@ -1,4 +1,4 @@
-#include "soak/heap_count.h"
+#include "support/heap_count.h"
 
 #include <dlfcn.h>
 #include <netdb.h>
@@ -8,10 +8,10 @@
 #include <cstdlib>
 
 #if defined(__SANITIZE_ADDRESS__)
-#define QAPI_SOAK_HOOKED 1
+#define QAPI_HEAP_HOOKED 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define QAPI_SOAK_HOOKED 1
+#define QAPI_HEAP_HOOKED 1
 #endif
 #endif
 
@@ -37,7 +37,7 @@ extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo
     return found;
 }
 
-#if defined(QAPI_SOAK_HOOKED)
+#if defined(QAPI_HEAP_HOOKED)
 // The sanitizer owns malloc: it calls a hook on every allocation.
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void *, size_t),
                                                          void (*onFree)(const volatile void *));
@@ -73,7 +73,7 @@ bool installHooks() { return true; }
 }  // namespace
 #endif
 
-namespace qapi::soak {
+namespace qapi::test {
 
 bool startHeapCount() {
     if (!installHooks()) return false;
@@ -88,11 +88,11 @@ uint64_t heapAllocations() { return gAllocations.load(std::memory_order_relaxed)
 uint64_t hostLookups() { return gLookups.load(std::memory_order_relaxed); }
 
 bool underAddressSanitizer() {
-#if defined(QAPI_SOAK_HOOKED)
+#if defined(QAPI_HEAP_HOOKED)
     return true;
 #else
     return false;
 #endif
 }
 
-}  // namespace qapi::soak
+}  // namespace qapi::test
