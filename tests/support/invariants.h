@@ -13,11 +13,7 @@
 #include "cmdr/record.h"
 #include "qapi.h"
 #include "station/client.h"
-#if defined(_WIN32)
-#include "windows/message_loop.h"
-#else
-#include "qmsg.h"
-#endif
+#include "support/messages.h"
 
 namespace qapi::test {
 

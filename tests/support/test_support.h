@@ -8,12 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/messages.h"
 #include "support/sockets.h"
-#if defined(_WIN32)
-#include "windows/message_loop.h"
-#else
-#include "qmsg.h"
-#endif
 
 namespace qapi::test {
 
