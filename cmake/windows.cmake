@@ -1,13 +1,8 @@
 # The library as qapi.dll.  Its exports are the QAPI_ names of qapi.def,
 # undecorated: the 32-bit build's __stdcall symbols (QAPI_Stack_initialize@4)
 # are linked to them, and the decorated names that dllexport adds are dropped.
-# The compiler's runtime is linked in, so the DLL, the tests and the example
-# need no DLL besides the system's.  Everything lands in bin/, where Windows
-# finds the DLL beside the programs.
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
-if(MINGW)
-  add_link_options(-static)
-endif()
+# (The top-level build links the compiler's runtime in and puts every
+# program in bin/, beside the DLL.)
 
 target_compile_definitions(qapi_objects PRIVATE QAPI_BUILD_DLL)
 # The tests link the objects themselves: they call them directly, not
@@ -15,8 +10,8 @@ target_compile_definitions(qapi_objects PRIVATE QAPI_BUILD_DLL)
 target_compile_definitions(qapi_internal INTERFACE QAPI_BUILD_DLL)
 target_link_libraries(qapi_internal PUBLIC ws2_32 user32)
 
-add_library(qapi SHARED $<TARGET_OBJECTS:qapi_objects> ${PROJECT_SOURCE_DIR}/platform/win32/qapi.def)
-set_target_properties(qapi PROPERTIES PREFIX "")
+add_library(qapi SHARED $<TARGET_OBJECTS:qapi_objects> ${PROJECT_SOURCE_DIR}/src/platform/win32/qapi.def)
+set_target_properties(qapi PROPERTIES PREFIX "" ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
 target_include_directories(qapi PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                                        $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>)
 target_link_libraries(qapi PRIVATE ws2_32 user32)
@@ -31,7 +26,6 @@ if(MINGW)
     VERBATIM)
 endif()
 
-enable_testing()
 # The export table: the 29 QAPI_ names and nothing else.
 add_test(NAME dll_exports
   COMMAND ${PROJECT_SOURCE_DIR}/tests/windows/check-dll-exports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:qapi>)

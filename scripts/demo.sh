@@ -29,14 +29,14 @@ while [ $# -gt 0 ]; do
     *) echo "usage: $0 [--build DIR] [--seconds N] [--json] [--cdr-csv FILE]" >&2; exit 2 ;;
   esac
 done
-sim=${QAPI_SIM:-$build/sim/qapi-sim}
+sim=${QAPI_SIM:-$build/apps/sim/qapi-sim}
 if [ -z "${QAPI_SIM:-}" ] && [ ! -x "$sim" ] && [ "$build" = "$here/build/plain" ]; then
   # A fresh checkout: install what is missing and build first.
   "$here/scripts/ensure-deps.sh"
   cmake -S "$here" -B "$build" -DQAPI_BENCH=OFF >/dev/null
   cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target qapi-sim qapi-console >/dev/null
 fi
-console=${QAPI_CONSOLE:-$build/tools/qapi-console}
+console=${QAPI_CONSOLE:-$build/apps/console/qapi-console}
 for program in "$sim" "$console"; do
   [ -x "$program" ] || { echo "demo: $program is missing: build first" >&2; exit 2; }
 done

@@ -29,7 +29,7 @@ while [ $# -gt 0 ]; do
     *) scenario=$1; shift ;;
   esac
 done
-sim=$build/sim/qapi-sim
+sim=$build/apps/sim/qapi-sim
 driver=$build/tests/wire/qapi-wire-driver
 if [ ! -x "$sim" ] || [ ! -x "$driver" ]; then
   "$here/scripts/ensure-deps.sh"

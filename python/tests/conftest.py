@@ -82,7 +82,7 @@ class Simulator:
     address, feed_port, adjunct_port = SIM_ADDRESS, FEED_PORT, ADJUNCT_PORT
 
     def __init__(self, namespace):
-        program = os.environ.get("QAPI_SIM", os.path.join(SOURCE, "build", "plain", "sim", "qapi-sim"))
+        program = os.environ.get("QAPI_SIM", os.path.join(SOURCE, "build", "plain", "apps", "sim", "qapi-sim"))
         # Station records carry the address the library's host name resolves to.
         host_address = socket.gethostbyname(socket.gethostname())
         self.lines = []

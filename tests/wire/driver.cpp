@@ -20,7 +20,7 @@
 
 #include "console/commands.h"
 #include "console/console.h"
-#include "tools/common/option_number.h"
+#include "command_line/option_number.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "common/option_number.h"
+#include "command_line/option_number.h"
 
 namespace qconsole {
 

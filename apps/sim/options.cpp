@@ -1,6 +1,6 @@
 #include "sim/options.h"
 
-#include "tools/common/option_number.h"
+#include "command_line/option_number.h"
 
 #include <stdexcept>
 
