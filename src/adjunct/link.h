@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/budget.h"
 #include "core/handle_table.h"
 #include "net/endpoint.h"
 #include "qapi.h"
@@ -23,7 +24,8 @@ inline constexpr uint8_t kRouteResponseType = 0xC1;
 
 inline constexpr size_t kMaxLinks = 8;
 inline constexpr uint32_t kLinkMagic = 0x12ABCD36;  // kind word of a link
-inline constexpr int kAdjunctBufferSize = 1024;
+inline constexpr int kAdjunctBufferSize = 1024;  // a longer datagram is dropped
+inline constexpr int kAdjunctDatagramsPerTick = 32;
 inline constexpr int32_t kFirstKeepAliveCountdown = 1;
 inline constexpr int32_t kKeepAliveAfterReply = 200;    // ticks
 inline constexpr int32_t kKeepAliveStep = 10;           // ticks per unanswered keep-alive
@@ -68,8 +70,12 @@ LinkTable &adjunctLinks();
 // The live link that `handle` names, or null (the link table's find).
 AdjunctLink *adjunctFindLink(const void *handle);
 
-// One tick of a live link: keep-alive check, then every waiting datagram.
+// One tick of a live link: keep-alive check, then the waiting datagrams, at
+// most kAdjunctDatagramsPerTick of them and while the tick's budget lasts.
 void adjunctTick(AdjunctLink &link);
+// The most one datagram may post, and the failure's status notification.
+PostCost adjunctDatagramCost();
+PostCost adjunctStatusCost();
 void adjunctSendKeepAlive(AdjunctLink &link);
 // Hands one received datagram of `size` bytes to its handler.  A datagram
 // that is shorter than a header, does not start with 0 or holds more than

@@ -2,6 +2,7 @@
 // every datagram the server has sent.
 #include "adjunct/link.h"
 
+#include "core/budget.h"
 #include "core/notify.h"
 #include "core/wire.h"
 
@@ -67,8 +68,14 @@ void adjunctTick(AdjunctLink &link) {
         }
         adjunctSendKeepAlive(link);
     }
-    for (;;) {
+    // A bounded number of datagrams a tick, each only while the tick's budget
+    // can take what it may post: the rest waits in the socket, so that a
+    // flood holds neither the tick nor the payloads the application reads.
+    for (int read = 0; read < kAdjunctDatagramsPerTick && budgetAllows(adjunctDatagramCost()); ++read) {
         const int n = receiveBytes(link.endpoint, receiveBuffer, kAdjunctBufferSize);
+        // A datagram longer than any the server sends is dropped, and the
+        // link reads on.
+        if (n == kReceivedTooLong) continue;
         if (n < 0) {
             failLink(link);
             return;
@@ -77,5 +84,14 @@ void adjunctTick(AdjunctLink &link) {
         adjunctHandleDatagram(link, receiveBuffer, static_cast<size_t>(n));
     }
 }
+
+PostCost adjunctDatagramCost() {
+    // A route request, or the status of a link that comes up.
+    const uint32_t request = scratchCostOf<QapiRouteRequestPayload>();
+    const uint32_t status = scratchCostOf<StatusPayload>();
+    return PostCost{request > status ? request : status, 1};
+}
+
+PostCost adjunctStatusCost() { return PostCost{scratchCostOf<StatusPayload>(), 1}; }
 
 }  // namespace qapi

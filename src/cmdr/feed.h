@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "cmdr/record.h"
+#include "core/budget.h"
 #include "core/handle_table.h"
 #include "net/endpoint.h"
 #include "qapi.h"
@@ -20,9 +21,8 @@ enum FeedState : int32_t { kFeedRunning = QAPI_CMDR_RUNNING, kFeedFailed = QAPI_
 inline constexpr size_t kMaxFeeds = 32;
 inline constexpr uint32_t kFeedMagic = 0x12ABCD35;  // kind word of a feed
 inline constexpr uint8_t kPollByte = 0x58;
-// Also the most records one tick of a feed posts: the payloads that 32 feeds
-// post in a tick (266 KB) stay intact in the 512 KiB payload buffer until the
-// application has read them, whatever else waits on the connection.
+// Records the feed's buffer holds: a tick reads and delivers them a buffer
+// at a time, as many as the tick's budget leaves it.
 inline constexpr size_t kFeedBufferRecords = 32;
 inline constexpr size_t kFeedBufferSize = kFeedBufferRecords * kCmdrRecordSize;
 
@@ -52,9 +52,15 @@ FeedTable &cmdrFeeds();
 // The live feed that `handle` names, or null (the feed table's find).
 CmdrFeed *cmdrFindFeed(const void *handle);
 
-// One tick of work: read what the buffer has room for, deliver the whole
-// records, keep the bytes of an unfinished one, poll on schedule.
-void cmdrTick(CmdrFeed &feed);
+// One tick of work: read and deliver at most `mostRecords` whole records,
+// keep the bytes of an unfinished one, poll on schedule.
+void cmdrTick(CmdrFeed &feed, size_t mostRecords);
+// The feeds' part of the library's tick: every live feed in slot order, the
+// records that the tick's budget affords shared between the running ones.
+void cmdrTickFeeds();
+// What a call record's notification costs, and a status notification.
+PostCost cmdrRecordCost();
+PostCost cmdrStatusCost();
 // Sends the poll byte and sets the countdown to the next poll.
 void cmdrSendPoll(CmdrFeed &feed);
 // Posts the feed's state and status text (NotifyCode 100).

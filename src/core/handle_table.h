@@ -2,7 +2,13 @@
 // address of its record, and it is live exactly while the record stands in a
 // slot.  A new record takes the lowest free slot, and every walk goes from
 // slot 0 upward.  The table creates its records with new (std::nothrow), zero-
-// initialised, and deletes them.
+// initialised.
+//
+// A stopped record (stopped on its own or by a release) is not freed at
+// once: it is cleared and held until kHeldStarts more records of the table
+// have started, so that the allocator cannot give its address to one of
+// them and a handle the application kept after the stop reaches nothing.
+// The held records outlive a release and a new initialise.
 //
 // A record type T says whether a record in the table may be used:
 //     bool live() const;  // its kind word is right and it has someone to notify
@@ -12,6 +18,8 @@
 #include <new>
 
 namespace qapi {
+
+inline constexpr size_t kHeldStarts = 64;
 
 template <class T, size_t N>
 class HandleTable {
@@ -25,6 +33,7 @@ public:
     // one.  Returns the record, or null when nothing was created.
     template <class Open>
     T *start(Open open) {
+        freeHeldPast(starts_);
         for (T *&slot : slots_) {
             if (slot) continue;
             T *record = new (std::nothrow) T{};
@@ -34,6 +43,7 @@ public:
                 return nullptr;
             }
             slot = record;
+            ++starts_;
             return record;
         }
         return nullptr;
@@ -45,7 +55,7 @@ public:
     T *find(const void *handle) const { return liveAt(slotOf(handle)); }
 
     // Stops the live record that `handle` names: empties its slot, hands the
-    // record to `close` (void close(T &)) and deletes it.  False, changing
+    // record to `close` (void close(T &)) and holds it.  False, changing
     // nothing, when `handle` names no live record.
     template <class Close>
     bool stop(const void *handle, Close close) {
@@ -54,7 +64,7 @@ public:
         if (!record) return false;
         slots_[slot] = nullptr;
         close(*record);
-        delete record;
+        hold(record);
         return true;
     }
     bool stop(const void *handle) {
@@ -62,7 +72,7 @@ public:
     }
 
     // Empties every slot in slot order; each record goes to `close` once its
-    // slot is already empty, and is then deleted.
+    // slot is already empty, and is then held.
     template <class Close>
     void releaseAll(Close close) {
         for (T *&slot : slots_) {
@@ -70,7 +80,7 @@ public:
             if (!record) continue;
             slot = nullptr;
             close(*record);
-            delete record;
+            hold(record);
         }
     }
     void releaseAll() {
@@ -99,11 +109,43 @@ public:
     T *const *begin() const { return slots_; }
     T *const *end() const { return slots_ + N; }
 
+    // Records stopped and not yet freed.
+    size_t held() const { return heldCount_; }
+
 private:
+    // Records stopped since kHeldStarts starts ago: at most every record
+    // live then and every one started since, and one more for safety.
+    static constexpr size_t kHeldCapacity = N + kHeldStarts + 1;
+
+    // Clears a stopped record (its kind word included) and keeps it.
+    void hold(T *record) {
+        *record = T{};
+        if (heldCount_ == kHeldCapacity) freeOldest();
+        const size_t at = (heldFirst_ + heldCount_) % kHeldCapacity;
+        held_[at] = record;
+        heldAtStart_[at] = starts_;
+        ++heldCount_;
+    }
+    // Frees the held records that kHeldStarts starts have passed since their
+    // stop, before the start numbered `startsSoFar` + 1 takes memory.
+    void freeHeldPast(size_t startsSoFar) {
+        while (heldCount_ > 0 && startsSoFar - heldAtStart_[heldFirst_] >= kHeldStarts) freeOldest();
+    }
+    void freeOldest() {
+        delete held_[heldFirst_];
+        held_[heldFirst_] = nullptr;
+        heldFirst_ = (heldFirst_ + 1) % kHeldCapacity;
+        --heldCount_;
+    }
+
     // The live record in `slot`, or null (also for N).
     T *liveAt(size_t slot) const { return slot < N && slots_[slot]->live() ? slots_[slot] : nullptr; }
 
     T *slots_[N] = {};
+    T *held_[kHeldCapacity] = {};
+    size_t heldAtStart_[kHeldCapacity] = {};  // starts_ when each was stopped
+    size_t heldFirst_ = 0, heldCount_ = 0;
+    size_t starts_ = 0;  // records started so far
 };
 
 }  // namespace qapi

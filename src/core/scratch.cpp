@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/budget.h"
+
 namespace qapi {
 
 ScratchArena &scratchArena() {
@@ -13,8 +15,14 @@ void *cutScratch(size_t sizeInBytes) {
     ScratchArena &arena = scratchArena();
     const uint32_t n = static_cast<uint32_t>((sizeInBytes + kScratchWordSize - 1) / kScratchWordSize);
     uint32_t start = arena.cursor;
-    if (start > kScratchWords || n > kScratchWords - start) start = 0;
+    uint32_t advance = n;
+    if (start > kScratchWords || n > kScratchWords - start) {
+        // The tail that the block does not fit into is skipped: it counts.
+        advance += start > kScratchWords ? 0 : kScratchWords - start;
+        start = 0;
+    }
     arena.cursor = start + n;
+    budgetCountBytes(advance * static_cast<uint32_t>(kScratchWordSize));
     unsigned char *block = arena.bytes + static_cast<size_t>(start) * kScratchWordSize;
     std::memset(block, 0, static_cast<size_t>(n) * kScratchWordSize);
     return block;

@@ -1,6 +1,7 @@
 // Start and stop of the library.
 #include "adjunct/link.h"
 #include "cmdr/feed.h"
+#include "core/budget.h"
 #include "core/stack.h"
 #include "library/library.h"
 #include "platform/messaging.h"
@@ -36,14 +37,16 @@ int QAPI_CALL QAPI_Stack_initialize(uint32_t port) {
     if (s.initialised) releaseEveryHandle();
     stationResetParkTables();
     if (!s.initialised) {
-        // One timer for the process: a timer left by a release is stopped
-        // first, so re-initialising never makes the tick run twice as often.
+        // One timer for the process: a timer left by a failed start is
+        // stopped first, so re-initialising never makes the tick run twice as
+        // often.
         if (s.tickTimer != 0) plat::stopTimer(s.tickTimer);
         s.tickTimer = plat::startTimer(kTickPeriodMs, tickCallback);
         s.stackTick = kFirstStackTick;
         if (plat::startSocketLibrary() != 0) return 1;
     }
     s.initialised = true;
+    budgetStartTick();
     stationEndpoint().port = static_cast<uint16_t>(port & 0xFFFF);
     return 0;
 }
@@ -51,6 +54,10 @@ int QAPI_CALL QAPI_Stack_initialize(uint32_t port) {
 void QAPI_CALL QAPI_Stack_release(void) {
     StackState &s = stack();
     if (s.initialised) releaseEveryHandle();
+    // No tick runs while the library is released: a library unloaded after
+    // its release never has its timer fire into freed code.
+    if (s.tickTimer != 0) plat::stopTimer(s.tickTimer);
+    s.tickTimer = 0;
     plat::cleanupSocketLibrary();
     s.initialised = false;
     stationEndpoint().open = false;

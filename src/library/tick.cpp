@@ -4,9 +4,11 @@
 // links.
 #include "adjunct/link.h"
 #include "cmdr/feed.h"
+#include "core/budget.h"
 #include "core/stack.h"
 #include "library/library.h"
 #include "station/client.h"
+#include "station/admission.h"
 #include "station/client_index.h"
 #include "station/dispatch.h"
 #include "station/endpoint.h"
@@ -20,12 +22,35 @@ namespace {
 // A broadcast other than the park list reaches every live client's panel, in
 // slot order; the park list goes once to the process-wide park table.
 void toEveryPanel(const uint8_t *record, size_t length) {
+    // Every panel ignores any other broadcast: it is not offered to each.
+    if (!stationIsMonitorStatus(record, length)) return;
     stationClients().forEach([&](StationClient &client) { stationOnMonitorStatus(client, record, length); });
 }
 
-constexpr StationRecordSink kStationSink{stationHandleHostRecord, stationOnParkList, toEveryPanel};
+constexpr StationRecordSink kStationSink{stationHandleHostRecord, stationOnParkList, toEveryPanel,
+                                        stationAdmitRecord};
 constexpr StationRecordSink kEveryClientSink{stationHandleHostRecordByEveryClient, stationOnParkList,
-                                             toEveryPanel};
+                                             toEveryPanel, stationAdmitRecord};
+
+// What the feeds are sure of while the station records are read, whatever
+// those post: some records of the running feeds in every tick.
+constexpr uint32_t kFeedRecordsKept = 64;
+
+// What the links may post: each link's datagrams and its failure's status.
+PostCost linksReserve() {
+    uint32_t links = 0;
+    adjunctLinks().forEach([&](const AdjunctLink &link) { links += link.state != LinkState::Failed ? 1 : 0; });
+    return links * (adjunctStatusCost() + static_cast<uint32_t>(kAdjunctDatagramsPerTick) * adjunctDatagramCost());
+}
+
+// What the feeds are sure of besides: their failures' status notifications
+// and some records.
+PostCost feedsReserve() {
+    uint32_t feeds = 0;
+    cmdrFeeds().forEach([&](const CmdrFeed &feed) { feeds += feed.state == kFeedRunning ? 1 : 0; });
+    if (feeds == 0) return PostCost{0, 0};
+    return feeds * cmdrStatusCost() + kFeedRecordsKept * cmdrRecordCost();
+}
 
 }  // namespace
 
@@ -34,13 +59,22 @@ const StationRecordSink &libraryStationSinkAskingEveryClient() { return kEveryCl
 
 void libraryTick() {
     ++stack().stackTick;
+    // Everything this tick posts, from here to the next tick, shares one
+    // budget; each part holds back what the parts after it need.
+    budgetStartTick();
+    const PostCost links = linksReserve();
     StationEndpoint &station = stationEndpoint();
     if (station.open) {
+        stationStartAdmission();
+        budgetHoldBack(stationSupervisionReserve() + feedsReserve() + links);
         stationPumpDatagrams(station, stack().stackTick, kStationSink);
+        budgetHoldBack(feedsReserve() + links);
         stationClients().forEach(stationTick);
     }
     // Feeds and adjunct links tick whether or not the station endpoint is open.
-    cmdrFeeds().forEach(cmdrTick);
+    budgetHoldBack(links);
+    cmdrTickFeeds();
+    budgetHoldBack(PostCost{0, 0});
     adjunctLinks().forEach(adjunctTick);
 }
 

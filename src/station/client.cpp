@@ -70,15 +70,21 @@ void stationPostDialedText(StationClient &client) {
     postNotify(client.target, QAPI_NOTIFY_TEXT, reinterpret_cast<intptr_t>(text));
 }
 
-void stationPostSnapshot(StationClient &client) {
-    if (targetIsEmpty(client.target)) return;
+bool stationPostSnapshot(StationClient &client) {
+    if (targetIsEmpty(client.target)) {
+        client.lastSnapshot = client.snapshot;  // no one to be told: nothing unseen
+        return true;
+    }
     auto *copy = cutScratchFor<StatusSnapshot>();
     std::memcpy(copy, &client.snapshot, sizeof *copy);
-    postNotify(client.target, QAPI_NOTIFY_SNAPSHOT, reinterpret_cast<intptr_t>(copy));
+    const bool queued = postNotify(client.target, QAPI_NOTIFY_SNAPSHOT, reinterpret_cast<intptr_t>(copy)) != 0;
     client.superviseTicks = 0;
     // Change detection compares with what the application saw last, whoever
-    // posted it: after a failure snapshot, the recovery is always posted.
-    client.lastSnapshot = client.snapshot;
+    // posted it: after a failure snapshot, the recovery is always posted.  A
+    // snapshot the queue refused was not seen: the next tick posts it again.
+    if (queued) client.lastSnapshot = client.snapshot;
+    client.snapshotRefused = queued ? 0 : 1;
+    return queued;
 }
 
 }  // namespace qapi

@@ -51,6 +51,7 @@ struct StationClient {
     uint8_t monitorStatus[kMonitorSlots];
     uint16_t monitorSlotsUsed;  // one past the highest slot ever taken: every later slot is free
     uint8_t parkListSent;       // 1 once the park list was posted to this client
+    uint8_t snapshotRefused;    // 1 while the last snapshot posted was refused by the queue
     NotifyTarget target;
     uint32_t magic;  // kClientMagic while the record is a client
 
@@ -84,6 +85,8 @@ void stationPostDialedText(StationClient &client);
 
 // Posts a copy of the snapshot (QAPI_NOTIFY_SNAPSHOT) and restarts the
 // supervision's tick count.  Does nothing for a client without a target.
-void stationPostSnapshot(StationClient &client);
+// True when the post was queued (or there is no one to tell): only then does
+// the snapshot count as seen.
+bool stationPostSnapshot(StationClient &client);
 
 }  // namespace qapi

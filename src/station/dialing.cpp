@@ -1,7 +1,9 @@
 // Starting a call, dialing digits, and the digit-dial timer.
 #include <cstring>
 
+#include "core/budget.h"
 #include "core/wire.h"
+#include "station/admission.h"
 #include "station/call_control.h"
 #include "station/client.h"
 #include "station/endpoint.h"
@@ -10,6 +12,10 @@
 
 namespace qapi {
 namespace {
+
+// Both operations post the dialed text: refused, changing nothing, when the
+// payloads posted since the last tick leave no room for it.
+bool dialedTextFits() { return budgetAllowsExport(stationTextCost()); }
 
 void emptyPendingDial(StationClient &client) {
     std::memset(client.pendingDial, kNoDialCode, sizeof client.pendingDial);
@@ -42,7 +48,7 @@ extern "C" {
 
 int QAPI_CALL QAPI_Client_newcall(QapiHandle handle, const char *digits) {
     StationClient *client = stationFindRegisteredClient(handle);
-    if (!client || !client->snapshot.canNewcall) return 1;
+    if (!client || !client->snapshot.canNewcall || !dialedTextFits()) return 1;
     emptyPendingDial(*client);
     std::memset(client->dialedText, 0, sizeof client->dialedText);
     uint8_t request[kShortRequestLength] = {};
@@ -64,7 +70,7 @@ int QAPI_CALL QAPI_Client_newcall(QapiHandle handle, const char *digits) {
 
 int QAPI_CALL QAPI_Client_digits(QapiHandle handle, const char *digits) {
     StationClient *client = stationFindRegisteredClient(handle);
-    if (!client || !client->snapshot.canDigits || !digits) return 1;
+    if (!client || !client->snapshot.canDigits || !digits || !dialedTextFits()) return 1;
     bool accepted = false;
     for (size_t i = 0; i < kDialBufferSize; ++i) {
         const DialCode code = dialCodeOf(digits[i]);

@@ -13,6 +13,8 @@ bool stationOpenEndpoint() {
     if (openMulticast(s.endpoint, kStationGroup, s.port) != kOpened) return false;
     s.open = true;
     s.addressRefreshed = false;
+    s.batchCount = s.batchNext = 0;
+    s.recordAt = 0;
     return true;
 }
 
@@ -21,6 +23,8 @@ void stationCloseEndpoint() {
     if (!s.open) return;
     closeEndpoint(s.endpoint);
     s.open = false;
+    s.batchCount = s.batchNext = 0;  // what was read and not dispatched goes with it
+    s.recordAt = 0;
 }
 
 int stationSend(const void *data, int length) { return sendBytes(stationEndpoint().endpoint, data, length); }

@@ -25,8 +25,15 @@ struct StationEndpoint {
     bool addressRefreshed;        // looked up since the endpoint opened
     uint32_t addressRefreshTick;  // the tick of that lookup
     Endpoint endpoint;            // Multicast, joined to kStationGroup on `port`
-    // One batch: datagram i at buffers + i * kStationBufferSize.
+    // One batch: datagram i at buffers + i * kStationBufferSize, its length
+    // (or a negative result: dropped) in sizes[i].  Datagrams from batchNext
+    // on, and the records of datagram batchNext from offset recordAt on, are
+    // not dispatched yet: a tick's budget ran out before them.
     uint8_t buffers[kStationBatch * kStationBufferSize];
+    int sizes[kStationBatch];
+    int batchCount;
+    int batchNext;
+    size_t recordAt;
 };
 
 StationEndpoint &stationEndpoint();

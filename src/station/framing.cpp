@@ -4,45 +4,80 @@
 
 namespace qapi {
 
-void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
-                             const StationRecordSink &sink) {
-    size_t pos = 0;
+size_t stationDispatchRecords(const uint8_t *datagram, size_t size, size_t from, uint32_t localAddress,
+                              const StationRecordSink &sink) {
+    size_t pos = from;
     while (pos + RecordHeader::kSize <= size) {
         const uint8_t *record = datagram + pos;
         const uint32_t destination = readU32le(record + RecordHeader::kDestination);
-        if (destination == kNoFurtherRecords) return;
+        if (destination == kNoFurtherRecords) return size;
         const size_t length = recordLengthOf(record[RecordHeader::kLength]);
         const bool complete = length <= size - pos;
-        if (complete) {
-            if (destination == localAddress) {
-                if (sink.forHost) sink.forHost(record, length);
-            } else if (destination == kBroadcast) {
-                auto handler = record[RecordHeader::kType] == kParkListType ? sink.parkList : sink.broadcast;
-                if (handler) handler(record, length);
+        if (complete && (destination == localAddress || destination == kBroadcast)) {
+            const bool park = destination != localAddress && record[RecordHeader::kType] == kParkListType;
+            const RecordRoute route = destination == localAddress ? RecordRoute::ForHost
+                                      : park                      ? RecordRoute::ParkList
+                                                                  : RecordRoute::Broadcast;
+            auto handler = route == RecordRoute::ForHost ? sink.forHost : park ? sink.parkList : sink.broadcast;
+            if (handler) {
+                if (sink.admit && !sink.admit(route, record, length)) return pos;
+                handler(record, length);
             }
         }
         pos += length;
     }
+    return size;
 }
 
+void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
+                             const StationRecordSink &sink) {
+    StationRecordSink everything = sink;
+    everything.admit = nullptr;
+    (void)stationDispatchRecords(datagram, size, 0, localAddress, everything);
+}
+
+namespace {
+
+// Dispatches what is left of the batch in hand; false when the sink stopped
+// admitting records (the rest stays for the next tick).
+bool finishBatch(StationEndpoint &station, uint32_t tick, const StationRecordSink &sink) {
+    while (station.batchNext < station.batchCount) {
+        const int i = station.batchNext;
+        // A datagram too long for its buffer is dropped and the reading goes
+        // on: a flood of them from a foreign host must not hold back the
+        // records behind it.  An empty one says nothing.
+        if (station.sizes[i] > 0) {
+            const auto size = static_cast<size_t>(station.sizes[i]);
+            if (station.recordAt == 0) stationRefreshAddressIfDue(station, tick);
+            station.recordAt = stationDispatchRecords(station.buffers + i * kStationBufferSize, size,
+                                                      station.recordAt, station.endpoint.localAddress, sink);
+            if (station.recordAt < size) return false;
+        }
+        station.batchNext = i + 1;
+        station.recordAt = 0;
+    }
+    return true;
+}
+
+}  // namespace
+
 void stationPumpDatagrams(StationEndpoint &station, uint32_t tick, const StationRecordSink &sink) {
-    int sizes[kStationBatch];
+    int read = 0;
+    bool more = true;
     for (;;) {
-        const int n =
-            receiveDatagrams(station.endpoint, station.buffers, kStationBufferSize, kStationBatch, sizes);
+        if (!finishBatch(station, tick, sink)) return;
+        if (!more || read >= kStationDatagramsPerTick) return;
+        const int want = kStationDatagramsPerTick - read < kStationBatch ? kStationDatagramsPerTick - read
+                                                                          : kStationBatch;
+        const int n = receiveDatagrams(station.endpoint, station.buffers, kStationBufferSize, want, station.sizes);
         // Nothing waiting, or an error, ends the reading.
         if (n <= 0) return;
-        for (int i = 0; i < n; ++i) {
-            // A datagram too long for its buffer is dropped and the reading
-            // goes on: a flood of them from a foreign host must not hold back
-            // the records behind it.  An empty one says nothing.
-            if (sizes[i] <= 0) continue;
-            stationRefreshAddressIfDue(station, tick);
-            stationDispatchDatagram(station.buffers + i * kStationBufferSize, static_cast<size_t>(sizes[i]),
-                                    station.endpoint.localAddress, sink);
-        }
+        station.batchCount = n;
+        station.batchNext = 0;
+        station.recordAt = 0;
+        read += n;
         // A batch that is not full took everything that was waiting.
-        if (n < kStationBatch) return;
+        more = n == want;
     }
 }
 

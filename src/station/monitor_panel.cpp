@@ -55,6 +55,26 @@ int actOnWatched(QapiHandle handle, int32_t extension, uint8_t neededStatus, uin
 
 }  // namespace
 
+bool stationIsMonitorStatus(const uint8_t *record, size_t length) {
+    return length >= ExtensionStatusRecord::kSize && record[RecordHeader::kType] == kExtensionStatusType &&
+           readI32le(record + ExtensionStatusRecord::kExtension) != kNoExtension;
+}
+
+uint32_t stationWatchersOf(int32_t extension) {
+    uint32_t watchers = 0;
+    stationClients().forEach([&](const StationClient &client) {
+        if (client.snapshot.regState == QAPI_REG_REGISTERED && firstSlotOf(client, extension) != kNoMonitorSlot)
+            ++watchers;
+    });
+    return watchers;
+}
+
+uint32_t stationMonitorScanCost() {
+    uint32_t slots = 0;
+    stationClients().forEach([&](const StationClient &client) { slots += 1u + client.monitorSlotsUsed; });
+    return slots;
+}
+
 uint8_t stationMonitorStatusOf(const StationClient &client, int32_t extension) {
     const int slot = firstSlotOf(client, extension);
     return slot == kNoMonitorSlot ? 0 : client.monitorStatus[slot];
@@ -89,10 +109,8 @@ void stationResendWatches(StationClient &client) {
 }
 
 void stationOnMonitorStatus(StationClient &client, const uint8_t *record, size_t length) {
-    if (client.snapshot.regState != QAPI_REG_REGISTERED) return;
-    if (length < ExtensionStatusRecord::kSize || record[RecordHeader::kType] != kExtensionStatusType) return;
+    if (client.snapshot.regState != QAPI_REG_REGISTERED || !stationIsMonitorStatus(record, length)) return;
     const int32_t extension = readI32le(record + ExtensionStatusRecord::kExtension);
-    if (extension == kNoExtension) return;
     const int slot = firstSlotOf(client, extension);
     if (slot == kNoMonitorSlot) return;
     const uint8_t status = record[RecordHeader::kExtra];

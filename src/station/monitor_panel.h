@@ -29,6 +29,14 @@ void stationFlushMonitorRegistrations(StationClient &client);
 // monitor timer; done when the station registers.
 void stationResendWatches(StationClient &client);
 
+// True when `record` (a broadcast of `length` bytes) is an extension status
+// that a client's panel takes; every other broadcast is ignored by all.
+bool stationIsMonitorStatus(const uint8_t *record, size_t length);
+// The registered clients that watch `extension`: each would be posted its status.
+uint32_t stationWatchersOf(int32_t extension);
+// The slots a status broadcast makes the live clients look through.
+uint32_t stationMonitorScanCost();
+
 // A broadcast record (not a park list) of `length` bytes: the status of a
 // watched extension updates its slot and is posted.
 void stationOnMonitorStatus(StationClient &client, const uint8_t *record, size_t length);

@@ -42,6 +42,16 @@ void writeParkLine(char *line, const ParkEntry &entry) {
     writeDecimalNibbles(end, static_cast<uint32_t>(entry.secondWord));
 }
 
+QapiLineList *renderParkList(const ParkEntry *entries, size_t count) {
+    auto *list = cutScratchFor<QapiLineList>();
+    for (size_t i = 0; i < count; ++i) {
+        char *line = cutTextBlock();
+        writeParkLine(line, entries[i]);
+        list->lines[i] = line;
+    }
+    return list;
+}
+
 }  // namespace
 
 ParkTables &stationParkTables() {
@@ -53,7 +63,6 @@ void stationResetParkTables() { std::memset(&stationParkTables(), kFreeEntryByte
 
 void stationOnParkList(const uint8_t *record, size_t length) {
     ParkTables &tables = stationParkTables();
-    auto *list = cutScratchFor<QapiLineList>();
     std::memset(tables.current, kFreeEntryByte, sizeof tables.current);
     const size_t count = entryCount(record, length);
     for (size_t i = 0; i < count; ++i) {
@@ -62,16 +71,19 @@ void stationOnParkList(const uint8_t *record, size_t length) {
         entry.key = readI32le(words + Layout::kKey);
         entry.secondWord = readI32le(words + Layout::kShown);
         entry.thirdWord = readU32le(words + Layout::kOther);
-        char *line = cutTextBlock();
-        writeParkLine(line, entry);
-        list->lines[i] = line;
     }
     const bool changed = std::memcmp(tables.current, tables.previous, sizeof tables.current) != 0;
     if (changed) std::memcpy(tables.previous, tables.current, sizeof tables.current);
+    // The list is cut only when some client is to be sent it: every client
+    // when it changed, else those that have not had it yet.
+    QapiLineList *list = nullptr;
     stationClients().forEach([&](StationClient &client) {
         if (!changed && client.parkListSent) return;
-        client.parkListSent = 1;
-        postNotify(client.target, QAPI_NOTIFY_PARK_LIST, reinterpret_cast<intptr_t>(list));
+        if (!list) list = renderParkList(tables.current, count);
+        // A list the queue refused is not counted as sent: the next park list
+        // goes to this client even when it is the same.
+        client.parkListSent =
+            postNotify(client.target, QAPI_NOTIFY_PARK_LIST, reinterpret_cast<intptr_t>(list)) != 0 ? 1 : 0;
     });
 }
 

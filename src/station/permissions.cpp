@@ -19,6 +19,12 @@ bool answerableState(uint8_t s) {
 
 void setPermissions(StationClient &client, uint8_t state) {
     StatusSnapshot &s = client.snapshot;
+    // A station that is not registered may do nothing, whatever the server
+    // re-evaluates: every operation would be refused.
+    if (s.regState != QAPI_REG_REGISTERED) {
+        stationClearPermissions(client);
+        return;
+    }
     const uint32_t f = client.callFlags;
     const bool connected = (f & kFlagConnected) != 0;
     const bool hasRef = client.eventRef != kNoEventRef;
@@ -55,6 +61,10 @@ bool visibleStatusDiffers(const QapiStatusSnapshot &a, const QapiStatusSnapshot 
 
 }  // namespace
 
+bool stationSnapshotChanged(const StationClient &client) {
+    return visibleStatusDiffers(client.snapshot, client.lastSnapshot);
+}
+
 void stationClearPermissions(StationClient &client) {
     StatusSnapshot &s = client.snapshot;
     constexpr size_t kFirst = offsetof(StatusSnapshot, canNewcall);
@@ -79,10 +89,7 @@ void stationUpdateFeatures(StationClient &client, uint8_t state) {
         client.dialTimer = 0;
     }
     s.callState = state;
-    if (visibleStatusDiffers(s, client.lastSnapshot)) {
-        stationPostSnapshot(client);
-        client.lastSnapshot = s;
-    }
+    if (stationSnapshotChanged(client)) stationPostSnapshot(client);
 }
 
 }  // namespace qapi

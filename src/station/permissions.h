@@ -17,6 +17,10 @@ struct StationClient;
 // when regState to indicator3 differ from the last one it posted.
 void stationUpdateFeatures(StationClient &client, uint8_t state);
 
+// True when the visible fields (regState to indicator3) differ from those
+// the application was last posted.
+bool stationSnapshotChanged(const StationClient &client);
+
 // Sets every permission byte (snapshot bytes canNewcall to canPickup) to 0:
 // a station that is not registered allows nothing.
 void stationClearPermissions(StationClient &client);

@@ -1,6 +1,8 @@
 #include "station/supervise.h"
 
+#include "core/budget.h"
 #include "core/wire.h"
+#include "station/admission.h"
 #include "station/call_control.h"
 #include "station/client.h"
 #include "station/endpoint.h"
@@ -67,6 +69,8 @@ void superviseFailed(StationClient &client) {
 }  // namespace
 
 void stationTick(StationClient &client) {
+    // A snapshot the queue refused goes again, as soon as the budget allows.
+    if (client.snapshotRefused && budgetAllows(stationSnapshotCost())) stationPostSnapshot(client);
     if (++client.heartbeatDivider >= kHeartbeatTicks) {
         client.heartbeatDivider = 0;
         postNotify(client.target, QAPI_NOTIFY_HEARTBEAT, 0);

@@ -226,19 +226,26 @@ TEST_F(RouteTest, AnAnswerThatCannotBeSentIsRefusedAndTheRequestStaysUnanswered)
     EXPECT_EQ(QAPI_Adjunct_response(link, first, "1", 0), 0);
     EXPECT_EQ(QAPI_Adjunct_response(link, second, "2", 0), 1);
     EXPECT_EQ(link->slots[1].state, SlotState::Pending);
-    server.fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in again{};
-    again.sin_family = AF_INET;
-    again.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    again.sin_port = htons(server.port);
-    ASSERT_EQ(bind(server.fd, reinterpret_cast<const sockaddr *>(&again), sizeof again), 0);
+    const auto reopenServer = [&] {
+        server.fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in again{};
+        again.sin_family = AF_INET;
+        again.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        again.sin_port = htons(server.port);
+        return bind(server.fd, reinterpret_cast<const sockaddr *>(&again), sizeof again) == 0;
+    };
+    ASSERT_TRUE(reopenServer());
     EXPECT_EQ(QAPI_Adjunct_response(link, second, "2", 5), 0);
     EXPECT_EQ(expectSent(), response(12, 5, {2}));
 
     const uint32_t third = ask(routeRequest({.id = 13}))->handle;
-    Bytes big(1025, 0);  // too large for the buffer: the receive fails
-    deliver(*link, big);
+    // The server's port closes for good: a keep-alive meets the
+    // port-unreachable reply, and the link's next receive fails it.
+    test::closeSocket(server.fd);
+    adjunctSendKeepAlive(*link);
+    runTicks(1);
     ASSERT_EQ(link->state, LinkState::Failed);
+    ASSERT_TRUE(reopenServer());
     const RouteSlot before = link->slots[2];
     EXPECT_EQ(QAPI_Adjunct_response(link, third, "1", 0), 1);
     EXPECT_EQ(std::memcmp(&before, &link->slots[2], sizeof before), 0);
