@@ -110,7 +110,7 @@ void BM_CallRecordFeed(benchmark::State &state) {
 
         const uint64_t before = heapAllocations();
         watch.start();
-        for (size_t t = 0; t < kTicks; ++t) cmdrTick(*feed);
+        for (size_t t = 0; t < kTicks; ++t) cmdrTick(*feed, kFeedBufferRecords);
         const double tick = watch.stop();
         allocations += heapAllocations() - before;
         if (drainMessages(QAPI_NOTIFY_CMDR_RECORD) != kRecords || feed->state != kFeedRunning)

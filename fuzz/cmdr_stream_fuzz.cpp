@@ -3,8 +3,9 @@
 // connection is a local socket pair: the script appends bytes to what the
 // server has yet to send, sends any number of them, closes, and lets ticks
 // pass.  A model of the stream says what each tick must post: every whole
-// record in stream order, at most 32 a tick, each decoded exactly as the
-// decoder makes it from those 154 bytes; the first broken record ends the
+// record in stream order, each decoded exactly as the
+// decoder makes it from those 154 bytes, as many a tick as the tick's budget
+// affords; the first broken record ends the
 // feed with one status and nothing after it.  At the end every record the
 // server sent before a broken one has been posted.
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "cmdr/feed.h"
 #include "cmdr/record.h"
 #include "cmdr/wire_record.h"
+#include "core/budget.h"
 #include "qapi.h"
 #include "script.h"
 #include "support/invariants.h"
@@ -50,10 +52,13 @@ CmdrFeed *startFeed(SocketPair &pair, Script &s) {
 // The record at `index` of the stream as it was sent.
 const uint8_t *recordAt(const Model &m, size_t index) { return m.sent.data() + index * kCmdrRecordSize; }
 
-// One tick: the feed may take everything sent and not yet read, as much as
-// its buffer has room for; what it posts must be exactly what the model says.
+// One tick: the feed may take everything sent and not yet read, up to the
+// bytes that finish as many records as the tick's budget affords the one
+// feed; what it posts must be exactly what the model says.
 void tick(CmdrFeed &feed, Model &m, SocketPair &pair) {
-    const size_t room = kFeedBufferSize - feed.buffered;
+    budgetStartTick();  // as the tick starts it: nothing else posts before the feed
+    const size_t most = budgetAffords(cmdrRecordCost());
+    const size_t room = most * kCmdrRecordSize - feed.buffered;
     const size_t waiting = m.sent.size() - m.read;
     const size_t takes = m.failed ? 0 : waiting < room ? waiting : room;
     qmsgAdvanceClock(100);
@@ -88,7 +93,7 @@ void tick(CmdrFeed &feed, Model &m, SocketPair &pair) {
         require(m.posted == whole, "a whole record read was not posted");
         require(feed.buffered == m.read % kCmdrRecordSize, "the unfinished record's bytes");
     }
-    require(records <= kFeedBufferRecords, "more than 32 records in one tick");
+    require(records <= most, "more records in one tick than its budget affords");
     // The polls: one after every tick that delivered records, unless the
     // feed failed in it (and closed its end).
     if (pair.server < 0) return;

@@ -385,6 +385,13 @@ TEST_F(CmdrFeedTest, StartRefusesWhatCouldNotWorkAndStopRefusesWhatIsNotALiveFee
     feed->magic = kFeedMagic;
     EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
     EXPECT_EQ(QAPI_Cmdr_stop(feed), 1);
+    // The stopped feed's handle does not reach the next feed.
+    FeedPeer nextPeer;
+    CmdrFeed *next = nextPeer.start(window, "127.0.0.1");
+    ASSERT_NE(next, nullptr);
+    EXPECT_NE(next, feed);
+    EXPECT_EQ(QAPI_Cmdr_stop(feed), 1);
+    EXPECT_EQ(cmdrFindFeed(next), next);
 
     QAPI_Stack_release();  // a released library starts no feed
     EXPECT_EQ(QAPI_Cmdr_start(window, "127.0.0.1", peer.listener.port), nullptr);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/budget.h"
 #include "core/wire.h"
 #include "station/call_control.h"
 #include "station/request_queue.h"
@@ -94,6 +95,21 @@ TEST_F(DialTimer, TheTimerStandsStillOnKeepAliveTicksAndWhileTheStationIsNotRegi
     runAndWatch(10);
     EXPECT_EQ(c->dialTimer, 4);
     EXPECT_EQ(c->pendingDial[0], 5);
+}
+
+// Dialing posts the text dialed so far: when the payloads posted since the
+// last tick leave no room for it, both operations are refused and change
+// nothing; the next tick makes room again.
+TEST_F(DialTimer, DialingIsRefusedWhileThePayloadsSinceTheLastTickLeaveNoRoom) {
+    ASSERT_EQ(QAPI_Client_newcall(c, "1"), 0);
+    budgetCountBytes(kTickPayloadBytes);
+    const StationClient before = *c;
+    EXPECT_EQ(QAPI_Client_digits(c, "2"), 1);
+    EXPECT_EQ(std::memcmp(&before, c, sizeof before), 0);
+    test::drainMessages();
+    test::runTicks(1);
+    EXPECT_EQ(QAPI_Client_digits(c, "2"), 0);
+    EXPECT_STREQ(c->dialedText, "12");
 }
 
 TEST_F(DialTimer, CodesPendingWhenTheStationStopsTakingDigitsAreDropped) {

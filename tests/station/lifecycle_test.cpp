@@ -1,5 +1,7 @@
 // Start and stop of station clients and the handle check.
 #include "library/library.h"
+#include <vector>
+
 #include "station/client.h"
 #include "station/endpoint.h"
 #include "station/station_fixture.h"
@@ -116,6 +118,31 @@ TEST_F(StationLifecycle, ReleaseAndReinitialiseFreeEveryClientAndRefuseTheirHand
     ASSERT_EQ(QAPI_Stack_initialize(test::kStationPort), 0);
     EXPECT_EQ(QAPI_Client_stop(b), 1);
     EXPECT_EQ(QAPI_Client_stop(c), 1);
+}
+
+// A stopped client's handle, and one kept across a release and a new
+// initialise, reach nothing for the next 64 starts: the records are held so
+// that no new client can take their addresses.
+TEST_F(StationLifecycle, AStaleHandleReachesNoClientStartedAfterIt) {
+    QapiHandle stopped = start(1);
+    ASSERT_EQ(QAPI_Client_stop(stopped), 0);
+    QapiHandle kept = start(2);
+    QAPI_Stack_release();
+    ASSERT_EQ(QAPI_Stack_initialize(test::kStationPort), 0);
+    std::vector<QapiHandle> later;
+    // `kept` was the first start after the stop; these are the other 63.
+    for (int32_t id = 100; id < 100 + static_cast<int32_t>(kHeldStarts) - 1; ++id) {
+        later.push_back(start(id));
+        EXPECT_NE(later.back(), stopped);
+        EXPECT_NE(later.back(), kept);
+        if (id % 2) {
+            ASSERT_EQ(QAPI_Client_stop(later.back()), 0);  // stops in between hold records too
+        }
+    }
+    EXPECT_EQ(QAPI_Client_stop(stopped), 1);
+    EXPECT_EQ(QAPI_Client_stop(kept), 1);
+    EXPECT_EQ(QAPI_Client_answer(kept), 1);
+    for (size_t i = 0; i < later.size(); i += 2) EXPECT_NE(stationFindClient(later[i]), nullptr);
 }
 
 TEST_F(StationLifecycle, AThreadClientIsToldThroughThreadMessages) {

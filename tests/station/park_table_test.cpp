@@ -7,6 +7,7 @@
 #include "core/wire.h"
 #include "station/framing.h"
 #include "station/monitor_panel.h"
+#include "core/scratch.h"
 #include "station/park_table.h"
 #include "station/station_fixture.h"
 
@@ -81,6 +82,27 @@ TEST_F(ParkTable, EveryClientGetsTheListOnceAndAgainOnlyWhenItChanges) {
     EXPECT_EQ(addresses[1], addresses[2]);
     qmsgDestroyWindow(otherWindow);
     qmsgDestroyWindow(lateWindow);
+}
+
+// A list is cut only to be posted: an unchanged list that every client has
+// costs no payload.  A list the full queue refused goes to that client with
+// the next list, changed or not.
+TEST_F(ParkTable, AnUnchangedListCutsNothingAndARefusedOneIsSentAgain) {
+    broadcast(parkList({{0x42, 1, 1}}));
+    ASSERT_EQ(lists().size(), 1u);
+    const uint32_t cursor = scratchArena().cursor;
+    broadcast(parkList({{0x42, 1, 1}}));
+    EXPECT_EQ(scratchArena().cursor, cursor);
+    EXPECT_TRUE(lists().empty());
+
+    broadcast(parkList({{0x43, 1, 1}}));
+    drainMessages();
+    while (qmsgPostMessage(window, 1, 0, 0)) {
+    }
+    broadcast(parkList({{0x44, 1, 1}}));  // refused
+    drainMessages();
+    broadcast(parkList({{0x44, 1, 1}}));
+    EXPECT_EQ(lists(), (Posted{{window, {"00000044 00000001"}}}));
 }
 
 TEST_F(ParkTable, ARecordAnnouncingFortyEntriesFillsThirtyTwoAndAShortOneEmptiesTheTable) {

@@ -92,6 +92,18 @@ TEST_F(Features, ReturningToIdleEndsTheCallAndAChangedStateClearsTheEventValue) 
     EXPECT_EQ(c->dialTimer, 0);
 }
 
+// A station that failed or was refused allows nothing until it registers
+// again, whatever the server re-evaluates meanwhile.
+TEST_F(Features, AStationThatIsNotRegisteredAllowsNothingAfterAReevaluation) {
+    take(kStateTalking, kEveryFlagButBlocked);
+    c->snapshot.regState = QAPI_REG_FAILED;
+    for (uint8_t type : {kReevaluateType, kReevaluateType2}) {
+        feed(*c, test::Record({.type = type}));
+        EXPECT_EQ(take(kStateTalking, kEveryFlagButBlocked), std::string(15, '0'));
+        EXPECT_EQ(QAPI_Client_clear(c), 1);
+    }
+}
+
 TEST_F(Features, ASnapshotIsPostedOnlyWhenTheVisibleStatusChanged) {
     take(kStateAlerting, kFlagCallAllowed);
     take(kStateAlerting, kFlagCallAllowed);
