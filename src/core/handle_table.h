@@ -26,6 +26,15 @@ class HandleTable {
 public:
     static constexpr size_t kCapacity = N;
 
+    HandleTable() = default;
+    HandleTable(const HandleTable &) = delete;
+    HandleTable &operator=(const HandleTable &) = delete;
+    // The held records go with the table (the process's tables last until
+    // it exits); live ones are the owner's to release first.
+    ~HandleTable() {
+        while (heldCount_ > 0) freeOldest();
+    }
+
     // Creates a record for the lowest free slot and hands it to `open`
     // (bool open(T &)).  When `open` returns true the record takes the slot;
     // when it returns false the record is deleted and nothing is created.  A

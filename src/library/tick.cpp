@@ -36,20 +36,31 @@ constexpr StationRecordSink kEveryClientSink{stationHandleHostRecordByEveryClien
 // those post: some records of the running feeds in every tick.
 constexpr uint32_t kFeedRecordsKept = 64;
 
-// What the links may post: each link's datagrams and its failure's status.
-PostCost linksReserve() {
-    uint32_t links = 0;
-    adjunctLinks().forEach([&](const AdjunctLink &link) { links += link.state != LinkState::Failed ? 1 : 0; });
-    return links * (adjunctStatusCost() + static_cast<uint32_t>(kAdjunctDatagramsPerTick) * adjunctDatagramCost());
-}
-
-// What the feeds are sure of besides: their failures' status notifications
-// and some records.
-PostCost feedsReserve() {
+uint32_t runningFeeds() {
     uint32_t feeds = 0;
     cmdrFeeds().forEach([&](const CmdrFeed &feed) { feeds += feed.state == kFeedRunning ? 1 : 0; });
-    if (feeds == 0) return PostCost{0, 0};
-    return feeds * cmdrStatusCost() + kFeedRecordsKept * cmdrRecordCost();
+    return feeds;
+}
+
+uint32_t liveLinks() {
+    uint32_t links = 0;
+    adjunctLinks().forEach([&](const AdjunctLink &link) { links += link.state != LinkState::Failed ? 1 : 0; });
+    return links;
+}
+
+// What the links may post: their failures' status notifications, and, but
+// in their own part of the tick, their datagrams.
+PostCost linksReserve(bool withDatagrams) {
+    const uint32_t datagrams = withDatagrams ? static_cast<uint32_t>(kAdjunctDatagramsPerTick) : 0;
+    return liveLinks() * (adjunctStatusCost() + datagrams * adjunctDatagramCost());
+}
+
+// What the feeds may post: their failures' status notifications, and, while
+// the station records are read, some records.
+PostCost feedsReserve(bool withRecords) {
+    const uint32_t feeds = runningFeeds();
+    const uint32_t kept = withRecords && feeds > 0 ? kFeedRecordsKept : 0;
+    return feeds * cmdrStatusCost() + kept * cmdrRecordCost();
 }
 
 }  // namespace
@@ -62,19 +73,18 @@ void libraryTick() {
     // Everything this tick posts, from here to the next tick, shares one
     // budget; each part holds back what the parts after it need.
     budgetStartTick();
-    const PostCost links = linksReserve();
     StationEndpoint &station = stationEndpoint();
     if (station.open) {
         stationStartAdmission();
-        budgetHoldBack(stationSupervisionReserve() + feedsReserve() + links);
+        budgetHoldBack(stationSupervisionReserve() + feedsReserve(true) + linksReserve(true));
         stationPumpDatagrams(station, stack().stackTick, kStationSink);
-        budgetHoldBack(feedsReserve() + links);
+        budgetHoldBack(feedsReserve(true) + linksReserve(true));
         stationClients().forEach(stationTick);
     }
     // Feeds and adjunct links tick whether or not the station endpoint is open.
-    budgetHoldBack(links);
+    budgetHoldBack(feedsReserve(false) + linksReserve(true));
     cmdrTickFeeds();
-    budgetHoldBack(PostCost{0, 0});
+    budgetHoldBack(linksReserve(false));
     adjunctLinks().forEach(adjunctTick);
 }
 

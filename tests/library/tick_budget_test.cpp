@@ -4,8 +4,6 @@
 // Real datagrams through the station endpoint, the library's own tick.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -186,8 +184,7 @@ TEST_F(TickBudget, ATickReadsAtMostItsShareOfDatagramsAndTheRestNextTick) {
 // tick, as it stands then.
 TEST_F(TickBudget, ASnapshotTheQueueRefusedIsPostedAgainOnTheNextTick) {
     startRegistered(test::kStation, 1);
-    while (qmsgPostMessage(windows[0], 1, 0, 0)) {
-    }
+    if (!test::fillQueue(windows[0])) GTEST_SKIP() << "this platform's queue takes any number of messages";
     sender->send(test::Record({.type = kInfoValueType, .sub = 42}).to(host).bytes);
     ASSERT_TRUE(test::stationDatagramWaiting());
     EXPECT_TRUE(only(tick(), QAPI_NOTIFY_SNAPSHOT).empty());

@@ -97,8 +97,7 @@ TEST_F(ParkTable, AnUnchangedListCutsNothingAndARefusedOneIsSentAgain) {
 
     broadcast(parkList({{0x43, 1, 1}}));
     drainMessages();
-    while (qmsgPostMessage(window, 1, 0, 0)) {
-    }
+    if (!test::fillQueue(window)) GTEST_SKIP() << "this platform's queue takes any number of messages";
     broadcast(parkList({{0x44, 1, 1}}));  // refused
     drainMessages();
     broadcast(parkList({{0x44, 1, 1}}));

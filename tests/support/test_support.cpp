@@ -31,6 +31,13 @@ std::string hostFile(const char *path) {
 #endif
 }
 
+bool fillQueue(QWindow window) {
+    for (int i = 0; i < 100000; ++i) {
+        if (!qmsgPostMessage(window, 1, 0, 0)) return true;
+    }
+    return false;
+}
+
 std::vector<QMessage> drainMessages() {
     std::vector<QMessage> out;
     QMessage m;

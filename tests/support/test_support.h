@@ -27,6 +27,9 @@ inline void runTicks(uint32_t ticks) { qmsgAdvanceClock(ticks * 100); }
 
 // Every message waiting on the calling thread, oldest first.
 std::vector<QMessage> drainMessages();
+// Posts to `window` until its queue refuses a message; false when it took
+// 100,000 without refusing.
+bool fillQueue(QWindow window);
 
 // A UDP socket of the test's own, bound to 127.0.0.1 or ::1 on an ephemeral
 // port; closed by the destructor.
