@@ -318,6 +318,39 @@ TEST_F(CmdrFeedTest, ABurstIsPostedAtTheBudgetsPaceAndEveryRecordOutlivesTheNext
     EXPECT_EQ(feed->state, kFeedRunning);
 }
 
+// Two busy feeds share a tick's budget: each gets its part, and a quiet
+// feed before them leaves its part to them.
+TEST_F(CmdrFeedTest, BusyFeedsShareATicksBudgetAndAQuietOneLeavesItsPart) {
+    FeedPeer peers[3];  // quiet, busy, busy
+    QWindow windows[3];
+    CmdrFeed *feeds[3];
+    const std::vector<uint8_t> burst = recordsNumbered(1, 1000);  // 150 KB each
+    for (size_t i = 0; i < 3; ++i) {
+        windows[i] = qmsgCreateWindow();
+        feeds[i] = peers[i].start(windows[i], "127.0.0.1");
+        ASSERT_NE(feeds[i], nullptr);
+        const int room = 1 << 20;
+        setsockopt(feeds[i]->endpoint.socket, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+        if (i > 0) peers[i].send(burst, *feeds[i]);
+    }
+    for (int tries = 0; tries < 500; ++tries) {
+        if (test::bytesWaiting(feeds[1]->endpoint.socket) >= static_cast<int>(burst.size()) &&
+            test::bytesWaiting(feeds[2]->endpoint.socket) >= static_cast<int>(burst.size()))
+            break;
+        test::pause(10ms);
+    }
+    runTicks(1);
+    size_t posted[3] = {};
+    for (const QMessage &m : test::drainMessages()) {
+        for (size_t i = 0; i < 3; ++i) posted[i] += m.window == windows[i] ? 1 : 0;
+    }
+    for (QWindow w : windows) qmsgDestroyWindow(w);
+    EXPECT_EQ(posted[0], 0u);
+    EXPECT_GE(posted[1], 450u);
+    EXPECT_GE(posted[2], 450u);
+    EXPECT_GE(posted[1] + posted[2], 900u);
+}
+
 // A receive error ends the feed; the bytes of an unfinished record go with it.
 TEST_F(CmdrFeedTest, AnErrorEndsTheFeedAndDropsAnUnfinishedRecord) {
     FeedPeer peer;
