@@ -63,3 +63,7 @@ int qmsgGetMessage(QMessage *out, int timeoutMs) {
 void qmsgUseManualClock(int on) { qapi::plat::useManualTimerClock(on != 0); }
 
 void qmsgAdvanceClock(uint32_t ms) { qapi::plat::advanceTimerClock(ms); }
+
+int qmsgPostMessage(QWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    return PostMessageA(window, message, wParam, lParam) ? 1 : 0;
+}

@@ -27,5 +27,7 @@ QThreadId qmsgCurrentThreadId();
 // application's loop.
 int qmsgGetMessage(QMessage *out, int timeoutMs);
 int qmsgPeekMessage(QMessage *out);
+// Non-zero when queued (PostMessageA), 0 when refused.
+int qmsgPostMessage(QWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 void qmsgUseManualClock(int on);
 void qmsgAdvanceClock(uint32_t ms);
