@@ -47,8 +47,8 @@ void cmdrTick(CmdrFeed &feed) {
     // payloads at once than the application can read intact.
     const int n = receiveBytes(feed.endpoint, feed.buffer + feed.buffered,
                                static_cast<int>(kFeedBufferSize - feed.buffered));
-    // Only a receive error (the reset that follows the server's close
-    // included) ends the connection; 0 is silence (or an orderly close).
+    // A receive error or the end of the stream (the server closed it)
+    // ends the connection; 0 is silence.
     if (n < 0) return fail(feed, kFeedClosedText);
     // Every whole record is checked, several at once; those before the
     // first broken one are posted in order, and a broken one ends the feed.
