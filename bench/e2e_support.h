@@ -71,9 +71,9 @@ private:
 // The process's resident memory in KiB (VmRSS), 0 when unknown.
 uint64_t residentKiB();
 
-// Heap allocations of ticks (those inside the system resolver apart: the
-// lookup of this host's address runs at most once every 100 ticks) and the
-// lookups made.
+// Heap allocations of ticks (any inside the system resolver apart) and the
+// lookups made through it: none, since this host's address is looked up
+// without it.
 class TickAllocations {
 public:
     void begin();  // before the tick

@@ -4,8 +4,7 @@
 // and a bare recv loop drains the same datagrams from a second socket of the
 // same group on another port, in the same iteration (the two take turns at
 // going first).  Reported per datagram: the tick's cost (library_us), the bare
-// loop's (recv_us) and their ratio; and the heap allocations per tick (the
-// system resolver's in the scheduled address lookups apart).
+// loop's (recv_us) and their ratio; and the heap allocations per tick.
 // Then the tick of 512 idle registered clients with nothing to read.
 #include <benchmark/benchmark.h>
 

@@ -1,11 +1,12 @@
 // The call-record stream: any bytes, raw or sealed into records, cut into
 // reads of any size, through the feed's own reader.  The server's end of the
 // connection is a local socket pair: the script appends bytes to what the
-// server has yet to send, sends any number of them, closes, and lets ticks
-// pass.  A model of the stream says what each tick must post: every whole
-// record in stream order, each decoded exactly as the
-// decoder makes it from those 154 bytes, as many a tick as the tick's budget
-// affords; the first broken record ends the
+// server has yet to send, sends any number of them, closes (which ends the
+// feed once it has read everything before the close), and lets ticks pass.
+// A model of the stream says what each tick must post: every whole record in
+// stream order, as many a tick as the tick's budget affords, each decoded
+// exactly as the decoder makes it from those 154 bytes; the first broken
+// record ends the
 // feed with one status and nothing after it.  At the end every record the
 // server sent before a broken one has been posted.
 #include <cstring>
@@ -68,11 +69,16 @@ void tick(CmdrFeed &feed, Model &m, SocketPair &pair) {
         if (msg.wParam == QAPI_NOTIFY_CMDR_STATUS) {
             const auto &status = *reinterpret_cast<const QapiStatusPayload *>(msg.lParam);
             require(!m.failed && status.state == QAPI_CMDR_FAILED, "a second or wrong status");
+            m.failed = true;
+            if (std::strcmp(status.statusText, kFeedClosedText) == 0) {
+                require(pair.server < 0, "the feed ended while the server was there");
+                require(m.read + takes == m.sent.size(), "the feed ended before it read what was sent");
+                continue;
+            }
             require(std::strcmp(status.statusText, kFeedIncompatibleText) == 0, "status text");
             require((m.posted + 1) * kCmdrRecordSize <= m.read + takes,
                     "the feed failed on bytes not yet read");
             require(!cmdrRecordIsValid(recordAt(m, m.posted)), "a valid record ended the feed");
-            m.failed = true;
             continue;
         }
         require(msg.wParam == QAPI_NOTIFY_CMDR_RECORD && !m.failed, "a record after the failure");
@@ -94,6 +100,9 @@ void tick(CmdrFeed &feed, Model &m, SocketPair &pair) {
         require(feed.buffered == m.read % kCmdrRecordSize, "the unfinished record's bytes");
     }
     require(records <= most, "more records in one tick than its budget affords");
+    // The server's close ends the feed in the first tick that finds nothing
+    // before it.
+    require(m.failed || pair.server >= 0 || waiting > 0, "the server's close went unnoticed");
     // The polls: one after every tick that delivered records, unless the
     // feed failed in it (and closed its end).
     if (pair.server < 0) return;
@@ -153,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         case 3:
             for (int n = 1 + s.byte() % 4; n > 0; --n) tick(*feed, m, pair);
             break;
-        default:  // an orderly close: silence to the feed
+        default:  // an orderly close: the end of the stream once the feed has read up to it
             pair.closeServer();
             break;
         }

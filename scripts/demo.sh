@@ -8,11 +8,14 @@
 # console append the call records to FILE.
 #
 # The console's namespace is a fresh one made for this run (qtcon,
-# 10.78.0.1); the simulator's is another (qtsim, 10.78.0.2).  Each routes
-# the station multicast over its end of the veth pair: nothing leaves the
-# two namespaces, and both vanish when the run ends.  Run by any user but
-# root, both live inside a user namespace of the run's own, in which that
-# user is root.
+# 10.78.0.1), set up as a desktop that Debian or Ubuntu installed: its only
+# route beyond its link is the default route (through the simulator's
+# host), it has no route for the station group, and its host name
+# (qapi-desktop) means 127.0.1.1 in its hosts file.  The simulator's
+# namespace is another (qtsim, 10.78.0.2), which routes the station group
+# over its end of the veth pair.  Nothing leaves the two namespaces, and
+# both vanish when the run ends.  Run by any user but root, both live
+# inside a user namespace of the run's own, in which that user is root.
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -46,8 +49,8 @@ if [ "${QAPI_DEMO_INSIDE:-}" != 1 ]; then
   set -- --seconds "$seconds"
   [ "$format" = text ] || set -- "$@" --json
   [ -z "$csv" ] || set -- "$@" --cdr-csv "$csv"
-  namespaces=--net
-  [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user --net"
+  namespaces="--net --mount --uts"
+  [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user $namespaces"
   QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare $namespaces "$0" "$@"
 fi
 
@@ -58,6 +61,7 @@ cleanup() {
   if [ -n "$simpid" ]; then kill "$simpid" 2>/dev/null; fi
   if [ -n "$holder" ]; then kill "$holder" 2>/dev/null; fi
   wait 2>/dev/null
+  umount /etc/hosts 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -73,12 +77,18 @@ while [ "$(readlink /proc/$holder/ns/net 2>/dev/null)" = "$(readlink /proc/self/
 done
 in_sim() { nsenter --net=/proc/$holder/ns/net "$@"; }
 
+# A desktop's name and hosts file, in this run's own mount and UTS
+# namespaces (private: nothing outside sees them).
+printf '127.0.0.1 localhost\n127.0.1.1 qapi-desktop\n' > "$work/hosts"
+mount --bind "$work/hosts" /etc/hosts
+hostname qapi-desktop
+
 ip link set lo up
 ip link add qtcon type veth peer name qtsim
 ip link set qtsim netns "$holder"
 ip addr add 10.78.0.1/24 dev qtcon
 ip link set qtcon up
-ip route add 224.0.0.0/4 dev qtcon
+ip route add default via 10.78.0.2
 in_sim ip link set lo up
 in_sim ip addr add 10.78.0.2/24 dev qtsim
 in_sim ip link set qtsim up
@@ -91,10 +101,6 @@ until active ip -o link show dev qtcon && active in_sim ip -o link show dev qtsi
   tries=$((tries + 1)); [ $tries -lt 500 ] || { echo "demo: the veth pair did not come up" >&2; exit 1; }
   sleep 0.01
 done
-
-# The library addresses station records by what this host's name resolves to.
-host_address=$(getent ahostsv4 "$(hostname)" | awk 'NR == 1 { print $1 }')
-host_option=${host_address:+--host-address $host_address}
 
 cat > "$work/script" <<'SCRIPT'
 wait registered 17
@@ -111,7 +117,7 @@ sleep 1
 quit
 SCRIPT
 
-in_sim "$sim" --station-port 5001 $host_option --feed-port 7001 --feed-records 3 --records-per-poll 2 \
+in_sim "$sim" --station-port 5001 --feed-port 7001 --feed-records 3 --records-per-poll 2 \
   --adjunct-port 7002 --listen-address 10.78.0.2 --script "$work/script" --seconds "$seconds" \
   </dev/null >"$work/sim.log" 2>&1 &
 simpid=$!

@@ -8,7 +8,10 @@
 #   scripts/wire-faults.sh [--build DIR] [--seconds N] [--seed N] [SCENARIO]
 #
 # SCENARIO is one of station-faults, server-restart, feed-segments,
-# adjunct-vanish, station-flood, or all (the default).  --seconds N runs the
+# adjunct-vanish, station-flood, desktop, two-interfaces, or all (the
+# default).  The library's host is a desktop's (a default route, no route
+# for the group, a host name that means 127.0.1.1), or in two-interfaces
+# one whose group is routed over its second interface.  --seconds N runs the
 # faulty part of station-faults for about N seconds and has feed-segments
 # send about N seconds' worth of records (CTest runs the short versions);
 # --seed repeats a run's random choices.  Run by any user but root, the

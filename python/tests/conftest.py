@@ -83,13 +83,11 @@ class Simulator:
 
     def __init__(self, namespace):
         program = os.environ.get("QAPI_SIM", os.path.join(SOURCE, "build", "plain", "apps", "sim", "qapi-sim"))
-        # Station records carry the address the library's host name resolves to.
-        host_address = socket.gethostbyname(socket.gethostname())
         self.lines = []
         self._changed = threading.Condition()
         self._process = subprocess.Popen(
             ["nsenter", f"--net={namespace}", program, "--station-port", str(STATION_PORT),
-             "--host-address", host_address, "--feed-port", str(FEED_PORT), "--feed-records", "3",
+             "--feed-port", str(FEED_PORT), "--feed-records", "3",
              "--records-per-poll", "2", "--adjunct-port", str(ADJUNCT_PORT), "--listen-address", SIM_ADDRESS,
              "--seconds", "120"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, bufsize=1)

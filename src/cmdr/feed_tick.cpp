@@ -59,8 +59,8 @@ void cmdrTick(CmdrFeed &feed, size_t mostRecords) {
         const size_t records = mostRecords - delivered;
         const size_t ask = records > kFeedBufferRecords ? room : records * kCmdrRecordSize - feed.buffered;
         const int n = receiveBytes(feed.endpoint, feed.buffer + feed.buffered, static_cast<int>(ask));
-        // Only a receive error (the reset that follows the server's close
-        // included) ends the connection; 0 is silence (or an orderly close).
+        // A receive error or the end of the stream (the server closed it)
+        // ends the connection; 0 is silence.
         if (n < 0) return fail(feed, kFeedClosedText);
         if (n == 0) break;
         // Every whole record is checked, several at once; those before the

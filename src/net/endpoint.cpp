@@ -9,19 +9,6 @@
 namespace qapi {
 namespace {
 
-constexpr size_t kHostNameCapacity = 80;
-
-// Reads this host's name and resolves it; result codes as the multicast open.
-int resolveLocalAddress(uint32_t &localAddress) {
-    char name[kHostNameCapacity];
-    if (!plat::hostName(name, sizeof name)) return kOpenNoHostName;
-    uint32_t address = 0;
-    bool found = false;
-    if (!plat::resolveIpv4(name, &address, &found)) return kOpenHostNameUnresolved;
-    if (found) localAddress = address;
-    return kOpened;
-}
-
 void storeRemoteAddress(Endpoint &endpoint, const addrinfo &entry) {
     std::memset(endpoint.remoteAddress, 0, sizeof endpoint.remoteAddress);
     endpoint.remoteFamily = RemoteFamily::None;
@@ -39,12 +26,21 @@ void storeRemoteAddress(Endpoint &endpoint, const addrinfo &entry) {
     }
 }
 
-// The connected open shared by Datagram and Stream.
+int msUntil(uint64_t deadline) {
+    const uint64_t now = plat::monotonicMs();
+    return now >= deadline ? 0 : static_cast<int>(deadline - now);
+}
+
+// The connected open shared by Datagram and Stream.  The socket is
+// non-blocking before it connects: a stream's connect is waited for until
+// the open's deadline, which the name lookup shares, and a server that never
+// answers costs the caller that long and no longer.
 int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int socketType,
                   EndpointKind kind) {
     std::memset(&endpoint, 0, sizeof endpoint);
     endpoint.socket = plat::kNoSocket;
     if (!hostText) return kOpenNoHost;
+    const uint64_t deadline = plat::monotonicMs() + kOpenDeadlineMs;
     char portText[8];
     std::snprintf(portText, sizeof portText, "%i", static_cast<int>(port & 0xFFFF));
 
@@ -52,23 +48,24 @@ int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int s
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = socketType;
     addrinfo *list = nullptr;
-    if (::getaddrinfo(hostText, portText, &hints, &list) != 0 || !list) return kOpenNoHost;
+    if (!plat::resolveWithin(hostText, portText, hints, msUntil(deadline), &list)) return kOpenNoHost;
 
     int result = kOpenNoHost;
     for (const addrinfo *entry = list; entry; entry = entry->ai_next) {
         storeRemoteAddress(endpoint, *entry);
         const plat::SocketHandle s = ::socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
         if (s == plat::kNoSocket) continue;
-        // Windows takes the address length as an int: an address is a few bytes.
-        const auto length = static_cast<socklen_t>(entry->ai_addrlen);
-        if (::connect(s, entry->ai_addr, length) != 0 && !plat::lastErrorWouldBlock()) {
-            plat::closeSocket(s);
-            continue;
-        }
         if (!plat::setNonBlocking(s)) {
             plat::closeSocket(s);
             result = kOpenNonBlockFailed;
             break;
+        }
+        // Windows takes the address length as an int: an address is a few bytes.
+        const auto length = static_cast<socklen_t>(entry->ai_addrlen);
+        if (::connect(s, entry->ai_addr, length) != 0 &&
+            (!plat::lastErrorWouldBlock() || !plat::waitConnected(s, msUntil(deadline)))) {
+            plat::closeSocket(s);
+            continue;
         }
         endpoint.socket = s;
         endpoint.kind = kind;
@@ -76,57 +73,11 @@ int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int s
         result = kOpened;
         break;
     }
-    ::freeaddrinfo(list);
+    plat::freeResolved(list);
     return result;
 }
 
 }  // namespace
-
-int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port) {
-    std::memset(&endpoint, 0, sizeof endpoint);
-    const plat::SocketHandle s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (s == plat::kNoSocket) {
-        endpoint.socket = plat::kNoSocket;
-        return kOpenNoSocket;
-    }
-    auto fail = [&](int code) {
-        plat::closeSocket(s);
-        endpoint.socket = plat::kNoSocket;
-        return code;
-    };
-
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(port);
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(s, reinterpret_cast<const sockaddr *>(&any), sizeof any) != 0) return fail(kOpenBindFailed);
-
-    in_addr group{};
-    if (!groupText || ::inet_pton(AF_INET, groupText, &group) != 1) return fail(kOpenJoinFailed);
-    ip_mreq membership{};
-    membership.imr_multiaddr = group;
-    membership.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char *>(&membership),
-                     sizeof membership) != 0) {
-        return fail(kOpenJoinFailed);
-    }
-    // Our own sends are not looped back to us; the outcome does not matter.
-    const int loop = 0;
-    (void)::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char *>(&loop), sizeof loop);
-
-    endpoint.groupAddress.sin_family = AF_INET;
-    endpoint.groupAddress.sin_port = htons(port);
-    endpoint.groupAddress.sin_addr = group;
-
-    if (!plat::setNonBlocking(s)) return fail(kOpenNonBlockFailed);
-    const int resolved = resolveLocalAddress(endpoint.localAddress);
-    if (resolved != kOpened) return fail(resolved);
-
-    endpoint.socket = s;
-    endpoint.kind = EndpointKind::Multicast;
-    endpoint.open = 1;
-    return kOpened;
-}
 
 int openDatagram(Endpoint &endpoint, const char *hostText, uint16_t port) {
     return openConnected(endpoint, hostText, port, SOCK_DGRAM, EndpointKind::Datagram);
@@ -141,8 +92,7 @@ int sendBytes(Endpoint &endpoint, const void *data, int length) {
     long sent;
     switch (endpoint.kind) {
     case EndpointKind::Multicast:
-        sent = plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length), endpoint.groupAddress,
-                                    true);
+        sent = plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length), endpoint.groupAddress);
         break;
     case EndpointKind::Datagram:
     case EndpointKind::Stream:
@@ -170,6 +120,7 @@ int receiveBytes(Endpoint &endpoint, void *buffer, int capacity) {
     }
     if (n == plat::kReceiveWouldBlock) return kReceivedNothing;
     if (n == plat::kReceiveTooLong) return kReceivedTooLong;
+    if (n == plat::kReceiveClosed) return kReceivedEnd;
     if (n < 0) return kReceiveFailed;
     return static_cast<int>(n);
 }
@@ -192,11 +143,6 @@ void closeEndpoint(Endpoint &endpoint) {
     if (endpoint.open != 1) return;
     plat::closeSocket(endpoint.socket);
     endpoint.open = 0;
-}
-
-void refreshLocalAddress(Endpoint &endpoint) {
-    uint32_t address = endpoint.localAddress;
-    if (resolveLocalAddress(address) == kOpened) endpoint.localAddress = address;
 }
 
 }  // namespace qapi

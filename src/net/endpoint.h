@@ -21,7 +21,8 @@ struct Endpoint {
     RemoteFamily remoteFamily;
     plat::SocketHandle socket;
     // Multicast: this host's IPv4 address, host order (first octet most
-    // significant); 0 when the host name gives none.
+    // significant), which the group is joined and sent on; 0 when the host
+    // has none.
     uint32_t localAddress;
     // Datagram and Stream: the connected server.  IPv4: host-order address in
     // the first word, 12 zero bytes after it.  IPv6: the 16 address bytes in
@@ -43,6 +44,11 @@ enum OpenResult : int {
     kOpenHostNameUnresolved = 7,
 };
 
+// The longest a connected open holds its caller, the name lookup and every
+// connect attempt together: past it the open fails as for a server that
+// refused.
+inline constexpr uint64_t kOpenDeadlineMs = 3000;
+
 int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port);
 int openDatagram(Endpoint &endpoint, const char *hostText, uint16_t port);
 int openStream(Endpoint &endpoint, const char *hostText, uint16_t port);
@@ -53,6 +59,7 @@ int sendBytes(Endpoint &endpoint, const void *data, int length);
 inline constexpr int kReceivedNothing = 0;   // nothing waiting now
 inline constexpr int kReceiveFailed = -1;    // an error, or the endpoint is not usable
 inline constexpr int kReceivedTooLong = -2;  // a datagram longer than `capacity`, lost
+inline constexpr int kReceivedEnd = -3;      // a stream the peer closed in order, every byte read
 
 // Bytes received (> 0), or one of the results above.  Every negative result
 // is an error to a caller that does not tell them apart.
@@ -64,8 +71,10 @@ int receiveBytes(Endpoint &endpoint, void *buffer, int capacity);
 // that nothing more was waiting or that a receive failed.
 int receiveDatagrams(Endpoint &endpoint, uint8_t *buffers, int capacity, int count, int *sizes);
 void closeEndpoint(Endpoint &endpoint);
-// Re-reads this host's address into `localAddress` (a host-name lookup, which
-// may take long); failures keep the old one.
+// Looks this host's address up again (the hosts file and the kernel's
+// interfaces and routes: nothing that waits on the network); when it has
+// changed, the group's membership and the sends move to the new address's
+// interface.  Failures keep the old address and interface.
 void refreshLocalAddress(Endpoint &endpoint);
 
 }  // namespace qapi

@@ -38,8 +38,12 @@ void cleanupSocketLibrary();
 
 bool setNonBlocking(SocketHandle s);
 void closeSocket(SocketHandle s);
-// True when the last socket call failed only because it would have blocked.
+// True when the last socket call failed only because it would have blocked
+// (for a connect: because it goes on in the background).
 bool lastErrorWouldBlock();
+// True when the last socket call failed because the address (for a group
+// membership: the group on that interface) is taken already.
+bool lastErrorAddressInUse();
 
 // One datagram into `buffer`; a datagram longer than `capacity` is lost and
 // reads as kReceiveTooLong.
@@ -52,17 +56,34 @@ long receiveDatagram(SocketHandle s, void *buffer, size_t capacity);
 // more was waiting, or that a receive failed after the first.
 inline constexpr size_t kMostDatagramsAtOnce = 64;
 long receiveDatagrams(SocketHandle s, uint8_t *buffers, size_t capacity, size_t count, long *sizes);
-// Bytes of a stream; 0 after an orderly close by the peer.
+// Bytes of a stream; kReceiveClosed once the peer has closed it in order
+// and every byte before has been read.
+inline constexpr long kReceiveClosed = -4;
 long receiveStream(SocketHandle s, void *buffer, size_t capacity);
 // Sends never raise a signal on a reset connection.  Results: bytes or -1.
-long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to, bool dontRoute);
+// A datagram to a multicast group leaves on the socket's multicast interface.
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to);
 long sendConnected(SocketHandle s, const void *data, size_t length);
 
-// This host's name, NUL-terminated, into `out` of `capacity` bytes.
-bool hostName(char *out, size_t capacity);
-// The first IPv4 address of `name` in host byte order.  Returns false when the
-// name does not resolve at all; `found` tells whether an IPv4 address was among
-// the results.
-bool resolveIpv4(const char *name, uint32_t *address, bool *found);
+// Milliseconds of a monotonic clock: the deadlines of the opens.
+uint64_t monotonicMs();
+// Resolves `host` and `service` (hints as getaddrinfo takes them), giving up
+// after `timeoutMs`: a name that waits on a name server must not hold the
+// caller longer.  True with a list for freeResolved, false when the name did
+// not resolve in time or at all.
+bool resolveWithin(const char *host, const char *service, const addrinfo &hints, int timeoutMs,
+                   addrinfo **list);
+void freeResolved(addrinfo *list);
+// Waits up to `timeoutMs` for the connect begun on the non-blocking socket
+// `s` to finish; true when it is connected.
+bool waitConnected(SocketHandle s, int timeoutMs);
+
+// This host's IPv4 address (host order) as the call server addresses it, and
+// so the interface the station group is joined and sent on.  `group` is the
+// group (and port) the station endpoint sends to: where this host's name
+// gives no address of its own, the interface the group is routed through
+// decides.  `*address` is 0 when nothing gives one.
+enum class HostAddress : uint8_t { Found, NoHostName, NameUnresolved };
+HostAddress thisHostAddress(const sockaddr_in &group, uint32_t *address);
 
 }  // namespace qapi::plat

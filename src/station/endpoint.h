@@ -15,8 +15,9 @@ inline constexpr int kStationBatch = 32;         // datagrams read in one go
 inline constexpr const char *kStationGroup = "224.3.3.3";
 // This host's address is looked up again on the first datagram after the
 // endpoint opens, then on the first datagram once this many ticks have passed
-// since the last lookup: never for every datagram, since a lookup may ask a
-// name server and hold up the tick.
+// since the last lookup: never for every datagram.  A lookup never waits on
+// the network, but it reads the hosts file and asks the kernel about the
+// host's interfaces (on Windows, resolves the host's own name).
 inline constexpr uint32_t kAddressRefreshTicks = 100;
 
 struct StationEndpoint {

@@ -55,19 +55,11 @@ struct Posted {
     size_t others = 0;
 };
 
-class AdjunctTest : public ManualClockTest {
+class AdjunctTest : public WindowTest {
 protected:
     void SetUp() override {
-        ManualClockTest::SetUp();
-        ASSERT_EQ(QAPI_Stack_initialize(0), 0);
-        window = qmsgCreateWindow();
+        WindowTest::SetUp();
         drainMessages();
-    }
-    void TearDown() override {
-        QAPI_Stack_release();
-        qmsgDestroyWindow(window);
-        drainMessages();
-        ManualClockTest::TearDown();
     }
 
     AdjunctLink *startLink() {
@@ -121,7 +113,6 @@ protected:
         return out;
     }
 
-    QWindow window = 0;
     TestSocket server{SOCK_DGRAM};
     sockaddr_storage linkAddress{};
 };

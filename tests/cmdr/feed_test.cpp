@@ -81,20 +81,8 @@ struct FeedPeer {
     }
 };
 
-class CmdrFeedTest : public test::ManualClockTest {
+class CmdrFeedTest : public test::WindowTest {
 protected:
-    QWindow window = 0;
-    void SetUp() override {
-        test::ManualClockTest::SetUp();
-        ASSERT_EQ(QAPI_Stack_initialize(4100), 0);
-        window = qmsgCreateWindow();
-    }
-    void TearDown() override {
-        QAPI_Stack_release();
-        qmsgDestroyWindow(window);
-        test::drainMessages();
-        test::ManualClockTest::TearDown();
-    }
     static void expectFailure(const QMessage &m, QWindow w, const char *text) {
         EXPECT_EQ(m.window, w);
         EXPECT_EQ(m.message, QAPI_NOTIFY_MSG);
@@ -375,24 +363,43 @@ TEST_F(CmdrFeedTest, AnErrorEndsTheFeedAndDropsAnUnfinishedRecord) {
     EXPECT_EQ(QAPI_Cmdr_stop(feed), 0);
 }
 
-TEST_F(CmdrFeedTest, AnOrderlyCloseReadsAsSilenceUntilTheNextPollIsAnsweredWithAReset) {
-    FeedPeer peer;
-    CmdrFeed *feed = peer.start(window, "127.0.0.1");
+// The server's orderly close ends the feed as soon as a read meets it: at
+// once when everything before was read, else after the records that came
+// first; the bytes of an unfinished record go with it.
+TEST_F(CmdrFeedTest, AnOrderlyCloseEndsTheFeedInTheNextTickAfterTheRecordsBeforeIt) {
+    FeedPeer idle, busy;
+    CmdrFeed *quiet = idle.start(window, "127.0.0.1");
+    CmdrFeed *feed = busy.start(window, "127.0.0.1");
+    ASSERT_NE(quiet, nullptr);
     ASSERT_NE(feed, nullptr);
     runTicks(1);
-    peer.expectPolls(1);
-    test::closeSocket(peer.conn);  // every byte read: an orderly close
-    peer.conn = -1;
-    ASSERT_TRUE(waitReadable(feed->endpoint.socket));
-    runTicks(50);
-    EXPECT_EQ(feed->state, kFeedRunning);
-    EXPECT_EQ(feed->pollCount, 2);  // the poll of tick 51 went out
-    EXPECT_TRUE(test::drainMessages().empty());
-    test::pause(2ms);  // the closed peer's reset to that poll crosses loopback
+    idle.expectPolls(1);
+    busy.expectPolls(1);
+    std::vector<uint8_t> bytes = validRecord(7);
+    const std::vector<uint8_t> next = validRecord(8);
+    bytes.insert(bytes.end(), next.begin(), next.begin() + 100);
+    busy.send(bytes, *feed);
+    for (FeedPeer *peer : {&idle, &busy}) {
+        test::closeSocket(peer->conn);  // every poll read: an orderly close
+        peer->conn = plat::kNoSocket;
+    }
+    ASSERT_TRUE(waitReadable(quiet->endpoint.socket));
     runTicks(1);
-    const auto got = test::drainMessages();
+    auto got = test::drainMessages();
+    ASSERT_GE(got.size(), 2u);
+    expectFailure(got[0], window, "Connection socket closed!");
+    EXPECT_EQ(quiet->state, kFeedFailed);
+    EXPECT_EQ(recordOf(got[1]).numberA, 7);
+    if (got.size() == 2) {
+        runTicks(1);
+        got = test::drainMessages();
+    } else {
+        got.erase(got.begin(), got.begin() + 2);
+    }
     ASSERT_EQ(got.size(), 1u);
     expectFailure(got[0], window, "Connection socket closed!");
+    EXPECT_EQ(feed->state, kFeedFailed);
+    EXPECT_EQ(feed->buffered, 0u);
 }
 
 TEST_F(CmdrFeedTest, StartRefusesWhatCouldNotWorkAndStopRefusesWhatIsNotALiveFeed) {

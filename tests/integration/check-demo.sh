@@ -15,6 +15,7 @@ expect() {
   fi
 }
 expect '^station 17: snapshot reg=registered call=0 alerting=0 allows=newcall .* id=17 ' 'registered snapshot'
+expect '^sim: station 17: registered (token .*, records to 10.78.0.1)$' 'the library speaks from its link'
 expect '^station 17: number "4711"$' 'caller number'
 expect '^station 17: text "Call from 4711"$' 'display text'
 expect '^station 17: snapshot reg=registered call=6 alerting=1 allows=answer ' 'incoming-call snapshot'

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "qapi.h"
 #include "support/messages.h"
 #include "support/sockets.h"
 
@@ -68,6 +69,24 @@ class ManualClockTest : public ::testing::Test {
 protected:
     void SetUp() override { qmsgUseManualClock(1); }
     void TearDown() override { qmsgUseManualClock(0); }
+};
+
+// The manual clock and an initialised library, with a window of the test's
+// for the notifications; released, and the queue emptied, afterwards.
+class WindowTest : public ManualClockTest {
+protected:
+    void SetUp() override {
+        ManualClockTest::SetUp();
+        ASSERT_EQ(QAPI_Stack_initialize(4100), 0);
+        window = qmsgCreateWindow();
+    }
+    void TearDown() override {
+        QAPI_Stack_release();
+        qmsgDestroyWindow(window);
+        drainMessages();
+        ManualClockTest::TearDown();
+    }
+    QWindow window = 0;
 };
 
 }  // namespace qapi::test

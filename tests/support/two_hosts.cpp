@@ -1,5 +1,7 @@
 #include "support/two_hosts.h"
 
+#include "support/netns.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,25 +22,6 @@ namespace {
 constexpr const char *kGroup = "224.3.3.3";
 constexpr const char *kServerAddress = "10.77.0.2";
 constexpr auto kWaitLimit = std::chrono::seconds(10);
-
-// A veth end passes packets only once the kernel has activated its queue, a
-// moment after both ends are up ("qdisc noop" until then): a datagram sent
-// before is dropped, yet counted as sent.  Waits for that in the namespace
-// of the calling thread.
-bool linkActive(const char *device) {
-    const std::string command = std::string("ip -o link show dev ") + device + " 2>/dev/null";
-    const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
-    do {
-        char line[512] = {};
-        if (FILE *p = popen(command.c_str(), "r")) {
-            const bool got = fgets(line, sizeof line, p) != nullptr;
-            pclose(p);
-            if (got && std::strstr(line, " state UP ") && !std::strstr(line, " qdisc noop ")) return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    } while (std::chrono::steady_clock::now() < limit);
-    return false;
-}
 
 }  // namespace
 

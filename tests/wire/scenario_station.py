@@ -6,7 +6,7 @@ import random
 import re
 
 from stations import (ANSWER_KEY, Supervision, registered, snapshots, start_stations, taken_requests)
-from wirelab import STATION_PORT, host_address
+from wirelab import STATION_PORT
 
 # Ticks of the supervision (100 ms each).
 FAILED_PAUSE = 451        # a failed station registers again on the 452nd tick
@@ -25,7 +25,7 @@ def station_faults(lab, checks, args):
     pace, delay, jitter = 3, 2, 6  # milliseconds: a tick, the least and the most more a datagram is held
     late = 2 * (delay + jitter) // pace + 1  # ticks an answer may take
     fault_ticks = max(2000, args.seconds * 1000 // pace)
-    sim = lab.sim("--station-port", STATION_PORT, "--host-address", host_address(), "--fault-seed", args.seed,
+    sim = lab.sim("--station-port", STATION_PORT, "--fault-seed", args.seed,
                   "--loss", 15, "--duplicate", 10, "--reorder", 25, "--delay", delay, "--jitter", jitter)
     drv = lab.driver(pace_ms=pace)
     stations = list(range(17, 25))
@@ -157,7 +157,7 @@ def server_restart(lab, checks, args):
     when its keep-alives go unanswered (in a call after 60 ticks, idle after
     240), registers again after the failed pause, and its watches are
     registered with the new server, which reports the watched extensions."""
-    server = ["--station-port", STATION_PORT, "--host-address", host_address()]
+    server = ["--station-port", STATION_PORT]
     sim = lab.sim(*server)
     drv = lab.driver(pace_ms=5)
     stations = [17, 18, 19, 20]
@@ -226,7 +226,7 @@ def station_flood(lab, checks, args):
     random bytes) around one real display text: each real text arrives in
     the tick after it was sent, and nothing of the flood reaches a station."""
     beacons = 150
-    sim = lab.sim("--station-port", STATION_PORT, "--host-address", host_address(), "--fault-seed", args.seed)
+    sim = lab.sim("--station-port", STATION_PORT, "--fault-seed", args.seed)
     drv = lab.driver(pace_ms=5)
     start_stations(drv, [17, 18], checks)
     late = lost = 0

@@ -10,7 +10,11 @@ Scenarios:
   feed-segments   100,000 call records over a stream cut into small segments
   adjunct-vanish  the adjunct server falls silent, then vanishes
   station-flood   oversize and foreign datagrams flood the station group
+  desktop         a call on a desktop's network (default route, name on 127.0.1.1)
+  two-interfaces  a call on a host whose group is routed over its second interface
 
+Every scenario runs the library on a desktop's network: a default route
+and no route for the station group, a host name that means 127.0.1.1.
 --seconds lengthens the faulty part of station-faults (and the number of
 records of feed-segments) for long runs.  It makes its own private network
 namespaces (in a user namespace of its own when not run by root).  Exit
@@ -25,6 +29,7 @@ sys.dont_write_bytecode = True  # the scenarios run from the source tree: leave 
 from wirelab import Checks, Lab, enter_private_namespace
 from scenario_station import station_faults, server_restart, station_flood
 from scenario_links import adjunct_vanish, feed_segments
+from scenario_topology import desktop, two_interfaces
 
 SCENARIOS = {
     "station-faults": station_faults,
@@ -32,7 +37,11 @@ SCENARIOS = {
     "feed-segments": feed_segments,
     "adjunct-vanish": adjunct_vanish,
     "station-flood": station_flood,
+    "desktop": desktop,
+    "two-interfaces": two_interfaces,
 }
+# The hosts a scenario runs on (all others: a desktop's).
+TOPOLOGIES = {"two-interfaces": "two-interfaces"}
 
 
 def main():
@@ -49,7 +58,7 @@ def main():
     for name in names:
         began = time.monotonic()
         checks = Checks(name)
-        with Lab(args.sim, args.driver) as lab:
+        with Lab(args.sim, args.driver, TOPOLOGIES.get(name, "desktop")) as lab:
             try:
                 SCENARIOS[name](lab, checks, args)
             except AssertionError as e:

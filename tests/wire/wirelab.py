@@ -1,10 +1,14 @@
 """Two hosts for the wire-fault scenarios: this process's network namespace
 (the library's host: qapi-wire-driver) and a second one (the server's host:
-qapi-sim), joined by a veth pair that carries the station multicast.  Both
-namespaces are private: nothing sent here leaves the machine.
+qapi-sim), joined by a veth pair.  The library's host is set up as a
+desktop's: it reaches the server through its default route, has no route
+for the station group, is called qapi-desktop and maps that name to
+127.0.1.1 in its hosts file.  Every namespace is private: nothing sent here
+leaves the machine.
 
 Python standard library only."""
 
+import atexit
 import ctypes
 import json
 import os
@@ -12,11 +16,15 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 LIBRARY_ADDRESS = "10.79.0.1"
 SERVER_ADDRESS = "10.79.0.2"
+LAN_ADDRESS, LAN_PEER_ADDRESS = "10.80.0.1", "10.80.0.2"  # the first interface of a host with two
+HOST_NAME = "qapi-desktop"
+DESKTOP_HOSTS = "127.0.0.1 localhost\n127.0.1.1 qapi-desktop\n"
 STATION_PORT = 5001
 FEED_PORT = 7001
 ADJUNCT_PORT = 7002
@@ -37,6 +45,35 @@ def enter_private_namespace():
     os.execvpe("unshare", ["unshare"] + namespaces + [sys.executable] + sys.argv, env)
 
 
+_desktop_files = None
+
+
+def desktop_host_files():
+    """This process (and every program it starts) in a mount and UTS
+    namespace of its own, named qapi-desktop, with a hosts file that maps
+    the name to 127.0.1.1 as Debian's and Ubuntu's installers write it.
+    Nothing outside the process sees the name or the file."""
+    global _desktop_files
+    if _desktop_files:
+        return
+    libc = ctypes.CDLL(None, use_errno=True)
+    clone_newns, clone_newuts, ms_bind, ms_rec, ms_private = 0x00020000, 0x04000000, 4096, 16384, 1 << 18
+    if libc.unshare(clone_newns | clone_newuts) != 0:
+        raise OSError(ctypes.get_errno(), "unshare of the mount and UTS namespaces")
+    # Private before anything is mounted: nothing here propagates out.
+    if libc.mount(None, b"/", None, ms_rec | ms_private, None) != 0:
+        raise OSError(ctypes.get_errno(), "making the mounts private")
+    hosts = tempfile.NamedTemporaryFile("w", prefix="qapi-wire-hosts-", delete=False)
+    hosts.write(DESKTOP_HOSTS)
+    hosts.close()
+    if libc.mount(hosts.name.encode(), b"/etc/hosts", None, ms_bind, None) != 0:
+        raise OSError(ctypes.get_errno(), "binding the hosts file")
+    if libc.sethostname(HOST_NAME.encode(), len(HOST_NAME)) != 0:
+        raise OSError(ctypes.get_errno(), "sethostname")
+    _desktop_files = hosts.name
+    atexit.register(os.unlink, hosts.name)
+
+
 def die_with_parent():
     """In a child before it runs its program: when this script ends, however
     it ends, the kernel ends the child too."""
@@ -45,12 +82,6 @@ def die_with_parent():
 
 def run(*argv):
     subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)
-
-
-def host_address():
-    """What the library takes as its own address: the first IPv4 address its
-    host name resolves to."""
-    return socket.getaddrinfo(socket.gethostname(), None, socket.AF_INET)[0][4][0]
 
 
 class Peer:
@@ -178,39 +209,49 @@ class Driver(Peer):
 
 
 class Lab:
-    """The two hosts.  Used as a context manager: the server's namespace and
-    every program started go with it."""
+    """The hosts.  Used as a context manager: the server's namespace and
+    every program started go with it.
 
-    def __init__(self, sim_program, driver_program):
+    topology "desktop": the library's host has one link, to the server's
+    host, and a default route through it.  "two-interfaces": its first
+    interface leads to a third host (a LAN, with the default route), the
+    second to the server's host, and the station group is routed over the
+    second."""
+
+    def __init__(self, sim_program, driver_program, topology="desktop"):
         self.sim_program = sim_program
         self.driver_program = driver_program
+        self.topology = topology
         self.peers = []
         self.holder = None
+        self.lan = None
+        self.links = []
 
-    def __enter__(self):
-        run("ip", "link", "set", "lo", "up")
-        # The server's namespace, held open by a sleeping process.
-        self.holder = subprocess.Popen(["unshare", "--net", "sleep", "3600"], preexec_fn=die_with_parent)
+    def _namespace(self):
+        """A network namespace of its own, held open by a sleeping process."""
+        holder = subprocess.Popen(["unshare", "--net", "sleep", "3600"], preexec_fn=die_with_parent)
         mine = os.readlink("/proc/self/ns/net")
         for _ in range(200):
             try:
-                if os.readlink(f"/proc/{self.holder.pid}/ns/net") != mine:
-                    break
+                if os.readlink(f"/proc/{holder.pid}/ns/net") != mine:
+                    return holder
             except FileNotFoundError:
                 pass
             time.sleep(0.01)
-        else:
-            raise RuntimeError("no namespace for the server")
-        there = ["nsenter", f"--net=/proc/{self.holder.pid}/ns/net"]
-        run("ip", "link", "add", "qtwlib", "type", "veth", "peer", "name", "qtwsrv")
-        run("ip", "link", "set", "qtwsrv", "netns", str(self.holder.pid))
-        run("ip", "addr", "add", LIBRARY_ADDRESS + "/24", "dev", "qtwlib")
-        run("ip", "link", "set", "qtwlib", "up")
-        run("ip", "route", "replace", "224.0.0.0/4", "dev", "qtwlib")
+        holder.kill()
+        raise RuntimeError("no namespace for a peer host")
+
+    def _link(self, holder, near, near_address, far, far_address):
+        """A veth pair to the host that `holder` holds, both ends up."""
+        there = ["nsenter", f"--net=/proc/{holder.pid}/ns/net"]
+        run("ip", "link", "add", near, "type", "veth", "peer", "name", far)
+        self.links.append(near)
+        run("ip", "link", "set", far, "netns", str(holder.pid))
+        run("ip", "addr", "add", near_address + "/24", "dev", near)
+        run("ip", "link", "set", near, "up")
         run(*there, "ip", "link", "set", "lo", "up")
-        run(*there, "ip", "addr", "add", SERVER_ADDRESS + "/24", "dev", "qtwsrv")
-        run(*there, "ip", "link", "set", "qtwsrv", "up")
-        run(*there, "ip", "route", "add", "224.0.0.0/4", "dev", "qtwsrv")
+        run(*there, "ip", "addr", "add", far_address + "/24", "dev", far)
+        run(*there, "ip", "link", "set", far, "up")
         # A veth end drops what is sent before the kernel has activated its
         # queue ("qdisc noop" until then), a moment after both ends are up.
         def active(*command):
@@ -218,13 +259,37 @@ class Lab:
             return " state UP " in line and " qdisc noop " not in line
 
         for _ in range(500):
-            if active("ip", "-o", "link", "show", "dev", "qtwlib") and active(*there, "ip", "-o", "link", "show",
-                                                                               "dev", "qtwsrv"):
-                break
+            if active("ip", "-o", "link", "show", "dev", near) and active(*there, "ip", "-o", "link", "show",
+                                                                          "dev", far):
+                return there
             time.sleep(0.01)
+        raise RuntimeError(f"the veth pair {near} did not come up")
+
+    def __enter__(self):
+        desktop_host_files()
+        run("ip", "link", "set", "lo", "up")
+        # No route for the station group on the library's side: the test
+        # launcher's loopback route goes.
+        subprocess.run(["ip", "route", "del", "224.0.0.0/4", "dev", "lo"], stderr=subprocess.DEVNULL)
+        if self.topology == "two-interfaces":
+            self.lan = self._namespace()
+            self._link(self.lan, "qtwlan", LAN_ADDRESS, "qtwpeer", LAN_PEER_ADDRESS)
+        self.holder = self._namespace()
+        there = self._link(self.holder, "qtwlib", LIBRARY_ADDRESS, "qtwsrv", SERVER_ADDRESS)
+        run(*there, "ip", "route", "add", "224.0.0.0/4", "dev", "qtwsrv")
+        if self.topology == "two-interfaces":
+            run("ip", "route", "add", "default", "via", LAN_PEER_ADDRESS)
+            run("ip", "route", "add", "224.0.0.0/4", "dev", "qtwlib")
         else:
-            raise RuntimeError("the veth pair did not come up")
+            run("ip", "route", "add", "default", "via", SERVER_ADDRESS)
         return self
+
+    def lan_ipv4_received(self):
+        """IPv4 packets the LAN's host has received (two-interfaces only)."""
+        snmp = subprocess.run(["nsenter", f"--net=/proc/{self.lan.pid}/ns/net", "cat", "/proc/net/snmp"],
+                              capture_output=True, text=True, check=True).stdout.splitlines()
+        names, values = [line.split() for line in snmp if line.startswith("Ip:")][:2]
+        return int(values[names.index("InReceives")])
 
     def sim(self, *args):
         peer = Sim(self, [str(a) for a in args])
@@ -239,10 +304,12 @@ class Lab:
     def __exit__(self, *exc):
         for peer in self.peers:
             peer.stop(kill=True)
-        if self.holder:
-            self.holder.kill()
-            self.holder.wait()
-        subprocess.run(["ip", "link", "del", "qtwlib"], stderr=subprocess.DEVNULL)
+        for holder in (self.holder, self.lan):
+            if holder:
+                holder.kill()
+                holder.wait()
+        for link in self.links:
+            subprocess.run(["ip", "link", "del", link], stderr=subprocess.DEVNULL)
         return False
 
 

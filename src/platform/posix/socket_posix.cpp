@@ -3,11 +3,16 @@
 // (Linux would deliver them cut short; recvmmsg reads many in one call and
 // flags each), sends use MSG_NOSIGNAL (a reset stream
 // must not raise SIGPIPE), "would block" is EAGAIN or EWOULDBLOCK, and a
-// stream reset after an orderly close is reported as an error.
+// stream reset after an orderly close is reported as an error.  Multicast
+// sends go without MSG_DONTROUTE: Linux refuses it for a group that only
+// the default route reaches, and the multicast interface says where the
+// datagram leaves.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <cerrno>
+#include <ctime>
 
 #include "../socket.h"
 
@@ -24,6 +29,7 @@ bool setNonBlocking(SocketHandle s) {
 void closeSocket(SocketHandle s) { ::close(s); }
 
 bool lastErrorWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS; }
+bool lastErrorAddressInUse() { return errno == EADDRINUSE; }
 
 namespace {
 
@@ -78,16 +84,35 @@ long receiveStream(SocketHandle s, void *buffer, size_t capacity) {
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) return kReceiveError;
-    return 0;
+    return kReceiveClosed;
 }
 
-long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to, bool dontRoute) {
-    const int flags = MSG_NOSIGNAL | (dontRoute ? MSG_DONTROUTE : 0);
-    return ::sendto(s, data, length, flags, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to) {
+    return ::sendto(s, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&to), sizeof to);
 }
 
 long sendConnected(SocketHandle s, const void *data, size_t length) {
     return ::send(s, data, length, MSG_NOSIGNAL);
+}
+
+uint64_t monotonicMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+bool waitConnected(SocketHandle s, int timeoutMs) {
+    const uint64_t deadline = monotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        pollfd p{s, POLLOUT, 0};
+        const uint64_t now = monotonicMs();
+        const int r = ::poll(&p, 1, now >= deadline ? 0 : static_cast<int>(deadline - now));
+        if (r > 0) break;
+        if (r == 0 || errno != EINTR) return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
 }  // namespace qapi::plat

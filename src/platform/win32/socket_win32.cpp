@@ -59,6 +59,7 @@ bool setNonBlocking(SocketHandle s) {
 void closeSocket(SocketHandle s) { closesocket(s); }
 
 bool lastErrorWouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool lastErrorAddressInUse() { return WSAGetLastError() == WSAEADDRINUSE; }
 
 long receiveDatagram(SocketHandle s, void *buffer, size_t capacity) {
     sockaddr_in from{};
@@ -81,16 +82,46 @@ long receiveDatagrams(SocketHandle s, uint8_t *buffers, size_t capacity, size_t 
 }
 
 long receiveStream(SocketHandle s, void *buffer, size_t capacity) {
-    return receiveResult(::recv(s, static_cast<char *>(buffer), clampLength(capacity), 0));
+    const long n = receiveResult(::recv(s, static_cast<char *>(buffer), clampLength(capacity), 0));
+    return n == 0 && capacity > 0 ? kReceiveClosed : n;
 }
 
-long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to, bool dontRoute) {
-    return ::sendto(s, static_cast<const char *>(data), clampLength(length), dontRoute ? MSG_DONTROUTE : 0,
+// MSG_DONTROUTE as the design has always sent it: Windows providers ignore
+// it, and the multicast interface says where the datagram leaves.
+long sendDatagramTo(SocketHandle s, const void *data, size_t length, const sockaddr_in &to) {
+    return ::sendto(s, static_cast<const char *>(data), clampLength(length), MSG_DONTROUTE,
                     reinterpret_cast<const sockaddr *>(&to), sizeof to);
 }
 
 long sendConnected(SocketHandle s, const void *data, size_t length) {
     return ::send(s, static_cast<const char *>(data), clampLength(length), 0);
+}
+
+uint64_t monotonicMs() { return GetTickCount64(); }
+
+// The system's resolver, which keeps its own time limits: a numeric address
+// or a name of the hosts file never waits.
+bool resolveWithin(const char *host, const char *service, const addrinfo &hints, int, addrinfo **list) {
+    *list = nullptr;
+    return ::getaddrinfo(host, service, &hints, list) == 0 && *list != nullptr;
+}
+
+void freeResolved(addrinfo *list) {
+    if (list) ::freeaddrinfo(list);
+}
+
+bool waitConnected(SocketHandle s, int timeoutMs) {
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    const int ms = timeoutMs > 0 ? timeoutMs : 0;
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    if (::select(0, nullptr, &writable, &failed, &wait) <= 0 || FD_ISSET(s, &failed)) return false;
+    int error = 0;
+    int length = sizeof error;
+    return ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length) == 0 && error == 0;
 }
 
 }  // namespace qapi::plat
