@@ -7,8 +7,6 @@
 // and the library's records per second.
 #include <benchmark/benchmark.h>
 
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,7 +14,6 @@
 
 #include "cmdr/feed.h"
 #include "cmdr/record.h"
-#include "cmdr/wire_record.h"
 #include "core/scratch.h"
 #include "e2e_support.h"
 #include "heap_count.h"
@@ -32,32 +29,6 @@ constexpr size_t kTicks = 16;
 constexpr size_t kRecords = kTicks * kFeedBufferRecords;  // N
 constexpr size_t kBytes = kRecords * kCmdrRecordSize;
 
-// N different records, the kinds in turn: calls with three numbers, texts,
-// digits only, short records.
-std::vector<uint8_t> sampleRecords() {
-    std::vector<uint8_t> all;
-    for (size_t n = 0; n < kRecords; ++n) {
-        test::WireRecord r(static_cast<uint8_t>(n % 5));
-        for (size_t i = 0; i < rec::kKind; ++i) r.bytes[i] = static_cast<uint8_t>(n * 7 + i);
-        if (n % 5 == 1 || n % 5 == 2) {
-            for (size_t i = 0; i < 40; ++i)
-                r.bytes[rec::kText + i] = static_cast<uint8_t>('a' + (n + i) % 26);
-        } else {
-            for (size_t i = 0; i < 12 + n % 16; ++i) {
-                r.bytes[rec::kDigitsA + i] = static_cast<uint8_t>((n + i) % 10);
-                r.bytes[rec::kDigitsB + i] = static_cast<uint8_t>((n + 3 * i) % 10);
-                r.bytes[rec::kDigitsC + i] = static_cast<uint8_t>((n + 5 * i) % 10);
-            }
-        }
-        r.u32(rec::kDateTime, test::packedDateTime(2024, 6, 15, 13, 45, static_cast<uint32_t>(n % 60)));
-        r.u32(rec::kDurationCount, static_cast<uint32_t>(4321 + n)).u32(rec::kAddress, 0xC0A8010A);
-        r.u16(rec::kWordA, 17).u16(rec::kWordB, static_cast<uint16_t>(n));
-        const auto &sealed = r.sealed();
-        all.insert(all.end(), sealed.begin(), sealed.end());
-    }
-    return all;
-}
-
 // Waits (bounded) until `bytes` wait on the stream `s`.
 bool waitForBytes(plat::SocketHandle s, int bytes) {
     for (int tries = 0; tries < 2000; ++tries) {
@@ -71,31 +42,13 @@ bool sendAll(plat::SocketHandle s, const std::vector<uint8_t> &bytes) {
     return send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
-plat::SocketHandle acceptOne(plat::SocketHandle listener) {
-    pollfd p{listener, POLLIN, 0};
-    return poll(&p, 1, 2000) == 1 ? accept(listener, nullptr, nullptr) : plat::kNoSocket;
-}
-
 void BM_CallRecordFeed(benchmark::State &state) {
     if (!checkIsolated(state)) return;
-    qmsgUseManualClock(1);
-    QAPI_Stack_initialize(kStationPort);
-    const QWindow window = qmsgCreateWindow();
-    const test::TestSocket listener(SOCK_STREAM);
-    CmdrFeed *feed = cmdrFindFeed(QAPI_Cmdr_start(window, "127.0.0.1", listener.port));
-    const plat::SocketHandle feedPeer = acceptOne(listener.fd);
-    const plat::SocketHandle bare = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(listener.port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    (void)connect(bare, reinterpret_cast<const sockaddr *>(&to), sizeof to);
-    const plat::SocketHandle barePeer = acceptOne(listener.fd);
-    if (!feed || feedPeer < 0 || barePeer < 0 || !plat::setNonBlocking(bare))
-        return state.SkipWithError("no connections");
-    setIntOption(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, kReceiveRoom);
-    setIntOption(bare, SOL_SOCKET, SO_RCVBUF, kReceiveRoom);
-    const std::vector<uint8_t> records = sampleRecords();
+    const FeedAndBare c;
+    if (!c.connected()) return state.SkipWithError("no connections");
+    CmdrFeed *feed = c.feed;
+    const plat::SocketHandle bare = c.bare;
+    const std::vector<uint8_t> records = sealedSampleRecords(kRecords);
     uint8_t server[16] = {};
     const uint32_t serverAddress = INADDR_LOOPBACK;
     std::memcpy(server, &serverAddress, sizeof serverAddress);
@@ -104,7 +57,7 @@ void BM_CallRecordFeed(benchmark::State &state) {
     uint64_t allocations = 0;
     Stopwatch watch;
     for (auto _ : state) {
-        if (!sendAll(feedPeer, records) || !sendAll(barePeer, records) ||
+        if (!sendAll(c.feedPeer, records) || !sendAll(c.barePeer, records) ||
             !waitForBytes(feed->endpoint.socket, kBytes) || !waitForBytes(bare, kBytes))
             return state.SkipWithError("the records did not arrive");
 
@@ -141,8 +94,7 @@ void BM_CallRecordFeed(benchmark::State &state) {
 
         state.SetIterationTime(tick);
         libraryTime += tick;
-        uint8_t polls[kTicks * 2];
-        while (recv(feedPeer, polls, sizeof polls, MSG_DONTWAIT) > 0) {}
+        c.dropPolls();
     }
     const double count = static_cast<double>(state.iterations()) * kRecords;
     state.counters["library_us"] = libraryTime / count * 1e6;
@@ -152,13 +104,6 @@ void BM_CallRecordFeed(benchmark::State &state) {
     state.counters["library_Mrec_s"] = count / libraryTime / 1e6;
     state.counters["heap_allocs_per_tick"] =
         static_cast<double>(allocations) / (static_cast<double>(state.iterations()) * kTicks);
-    close(feedPeer);
-    close(barePeer);
-    close(bare);
-    QAPI_Stack_release();
-    qmsgDestroyWindow(window);
-    drainMessages();
-    qmsgUseManualClock(0);
 }
 BENCHMARK(BM_CallRecordFeed)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "cmdr/feed.h"
 #include "platform/socket.h"
 #include "qmsg.h"
 #include "station/client.h"
+#include "support/test_support.h"
 
 namespace qapi::bench {
 
@@ -56,6 +58,33 @@ plat::SocketHandle openGroupReceiver(uint16_t port);
 plat::SocketHandle openGroupSender();
 void sendToGroup(plat::SocketHandle sender, uint16_t port, const std::vector<uint8_t> &datagram);
 
+// `count` different sealed call records back to back, the kinds in turn:
+// calls with three numbers, texts, digits only, short records.
+std::vector<uint8_t> sealedSampleRecords(size_t count);
+// The next connection on a listening stream socket (bounded wait), or
+// kNoSocket.
+plat::SocketHandle acceptOne(plat::SocketHandle listener);
+// A stream socket connected to 127.0.0.1:`port` (kNoSocket when that fails).
+plat::SocketHandle connectLoopback(uint16_t port);
+
+// The library on the manual clock with one call-record feed, connected to a
+// peer of the benchmark's own, and beside it a bare non-blocking connection
+// to the same listener and its peer; both receivers with kReceiveRoom.
+struct FeedAndBare {
+    test::TestSocket listener{SOCK_STREAM};
+    QWindow window = 0;
+    CmdrFeed *feed = nullptr;
+    plat::SocketHandle feedPeer = plat::kNoSocket, bare = plat::kNoSocket, barePeer = plat::kNoSocket;
+
+    FeedAndBare();
+    ~FeedAndBare();
+    FeedAndBare(const FeedAndBare &) = delete;
+    FeedAndBare &operator=(const FeedAndBare &) = delete;
+    bool connected() const { return feed && feedPeer >= 0 && bare >= 0 && barePeer >= 0; }
+    // Reads and drops the polls the feed sent.
+    void dropPolls() const;
+};
+
 // Seconds between start() and stop().
 class Stopwatch {
 public:
@@ -66,6 +95,19 @@ public:
 
 private:
     std::chrono::steady_clock::time_point from_;
+};
+
+// CPU seconds of the calling thread between start() and stop(), the
+// kernel's work on its behalf included: what a tick costs, whatever else the
+// machine runs meanwhile.
+class ThreadStopwatch {
+public:
+    void start() { from_ = now(); }
+    double stop() const { return now() - from_; }
+
+private:
+    static double now();
+    double from_ = 0;
 };
 
 // The process's resident memory in KiB (VmRSS), 0 when unknown.

@@ -15,6 +15,7 @@
 
 #include "qapi.h"
 #include "robustness/fuzz_support.h"
+#include "soak/late_reader.h"
 #include "soak/ledger.h"
 #include "soak/servers.h"
 #include "soak/station_side.h"
@@ -29,11 +30,14 @@ struct Totals {
 class Application {
 public:
     Application(Ledger &ledger, StationSide &station, std::deque<FeedServer> &feeds,
-                std::deque<LinkServer> &links, uint64_t seed);
+                std::deque<LinkServer> &links, LateReader &late, uint64_t seed);
 
     void startStation(size_t index);  // (again): its handle is new
     void startFeed(size_t index);
     void startLink(size_t index);
+    // Clients `first` to `first` + `count` - 1 (those live) start or stop
+    // watching kEveryonesExtension.
+    void watchEveryone(size_t first, size_t count, bool on);
     // After every tick: every message, the checks, then what the users do.
     void afterTick(uint32_t tick);
     // At the end: what the users' last operations posted, and the checks
@@ -104,6 +108,7 @@ private:
 
     Ledger &ledger_;
     StationSide &station_;
+    LateReader &late_;
     std::deque<FeedServer> &feedServers_;
     std::deque<LinkServer> &linkServers_;
     test::Prng rng_;

@@ -141,11 +141,10 @@ void Ledger::take(const uint8_t *record, size_t length, uint32_t host) {
         const int32_t status[2] = {static_cast<int32_t>(u32At(record + 8)), record[6]};
         for (ClientLedger &c : clients) {
             if (!c.registered) continue;
-            for (int32_t extension : c.watched) {
-                if (extension != status[0]) continue;
-                c.caused[kExtension].add(hashOf(status, sizeof status));
-                break;
-            }
+            const bool watched =
+                c.alsoWatched == status[0] ||
+                std::find(std::begin(c.watched), std::end(c.watched), status[0]) != std::end(c.watched);
+            if (watched) c.caused[kExtension].add(hashOf(status, sizeof status));
         }
         return;
     }

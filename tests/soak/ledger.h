@@ -3,7 +3,10 @@
 // sends, which notification it must bring and to whom, knowing only what it
 // sent itself and what the application asked for; the application notes what
 // arrived.  Each kind is kept as a count and an order-free sum of the
-// contents, so that a lost, doubled or damaged notification shows.
+// contents, so that a lost, doubled or damaged notification shows; and, for
+// the kinds only the server's records bring (extension statuses, call
+// lists), as a chain of the contents in order, so that a reordered one shows
+// too.
 #pragma once
 
 #include <array>
@@ -17,20 +20,28 @@ namespace qapi::soak {
 
 inline constexpr size_t kStations = 512;
 inline constexpr int32_t kFirstStation = 100;
-inline constexpr size_t kWatchesPerWatcher = 4;  // every fourth client watches the next four stations
+inline constexpr size_t kWatchesPerWatcher = 4;     // every fourth client watches the next four stations
+inline constexpr int32_t kEveryonesExtension = 99;  // watched by every client for a while each hour
 
 // The kinds counted this way.
 enum Kind : size_t { kText, kNumber, kExtension, kCallList, kParkList, kKinds };
 const char *kindName(size_t kind);
+// The kinds whose order the ledger knows.
+inline bool orderedKind(size_t kind) { return kind == kExtension || kind == kCallList; }
 
 struct Tally {
     uint64_t count = 0;
     uint64_t sum = 0;
+    uint64_t chain = 0;  // the contents in order
     void add(uint64_t contentHash) {
         ++count;
         sum += contentHash;
+        chain = (chain ^ contentHash) * 0x100000001B3ULL + count;
     }
-    bool operator==(const Tally &) const = default;
+    // The same notifications (and, with `inOrder`, in the same order).
+    bool same(const Tally &o, bool inOrder) const {
+        return count == o.count && sum == o.sum && (!inOrder || chain == o.chain);
+    }
 };
 
 uint64_t hashOf(const void *bytes, size_t size, uint64_t seed = 0);
@@ -59,6 +70,7 @@ struct ClientLedger {
     bool registered = false;   // the last registration reply sent was taken, no failure since
     bool hadParkList = false;  // this client (since its start) was posted a park list
     int32_t watched[kWatchesPerWatcher] = {-1, -1, -1, -1};
+    int32_t alsoWatched = -1;  // kEveryonesExtension while every client watches it
     std::array<Tally, kKinds> caused{};
     std::array<Tally, kKinds> received{};
     uint64_t ownTexts = 0;  // dialed texts the application's own operations posted

@@ -52,24 +52,55 @@ void FeedServer::accept() {
     rest_.clear();
 }
 
-void FeedServer::write(uint32_t records, bool split) {
-    if (connection_ < 0) return;
-    tick();
-    qsim::Bytes bytes;
-    for (uint32_t i = 0; i < records; ++i) {
+void FeedServer::encode(uint32_t from, uint32_t count, qsim::Bytes &bytes) const {
+    for (uint32_t sequence = from; sequence < from + count; ++sequence) {
         qsim::feed::CallRecord r;
-        r.kind = kindOf(written_ + i);
+        r.kind = kindOf(sequence);
         r.numberA = index_;
-        r.numberB = static_cast<int32_t>(written_ + i);
-        r.digitsA = digitsOf(written_ + i);
-        r.when = qsim::DateTime{2024, 5, 17, (written_ + i) / 60 % 24, (written_ + i) % 60, 0};
+        r.numberB = static_cast<int32_t>(sequence);
+        r.digitsA = digitsOf(sequence);
+        r.when = qsim::DateTime{2024, 5, 17, sequence / 60 % 24, sequence % 60, 0};
         const qsim::feed::Record sealed = qsim::feed::encode(r);
         bytes.insert(bytes.end(), sealed.begin(), sealed.end());
     }
+}
+
+void FeedServer::write(uint32_t records, bool split) {
+    if (connection_ < 0) return;
+    tick();
+    if (backlogged()) return writeBacklog(records);  // behind the backlog, whole
+    qsim::Bytes bytes;
+    encode(written_, records, bytes);
     const size_t now = split ? bytes.size() - qsim::feed::kRecordSize / 2 : bytes.size();
     rest_.assign(bytes.begin() + static_cast<ptrdiff_t>(now), bytes.end());
     ::send(connection_, bytes.data(), now, MSG_NOSIGNAL);
     written_ += split ? records - 1 : records;
+}
+
+void FeedServer::writeBacklog(uint32_t records) {
+    if (connection_ < 0) return;
+    owed_ += records;
+    written_ += records;
+    sendBacklog();
+}
+
+void FeedServer::sendBacklog() {
+    // A split record's rest goes first; then a few hundred records at a time.
+    constexpr uint32_t kChunk = 256;
+    if (!rest_.empty()) return;
+    for (;;) {
+        if (sent_ == out_.size()) {
+            if (owed_ == 0) return;
+            out_.clear();
+            sent_ = 0;
+            const uint32_t count = owed_ < kChunk ? owed_ : kChunk;
+            encode(written_ - owed_, count, out_);
+            owed_ -= count;
+        }
+        const ssize_t n = ::send(connection_, out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
+        if (n <= 0) return;  // the connection is full: the rest goes with the next tick
+        sent_ += static_cast<size_t>(n);
+    }
 }
 
 void FeedServer::tick() {
@@ -80,12 +111,13 @@ void FeedServer::tick() {
         rest_.clear();
         ++written_;
     }
+    sendBacklog();
     uint8_t polls[256];
     while (::recv(connection_, polls, sizeof polls, 0) > 0) {}
 }
 
 bool FeedServer::reset(uint64_t recordsReceived) {
-    if (connection_ < 0 || !rest_.empty() || recordsReceived != written_) return false;
+    if (connection_ < 0 || !rest_.empty() || backlogged() || recordsReceived != written_) return false;
     const linger abort{1, 0};
     ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     closeIfOpen(connection_);

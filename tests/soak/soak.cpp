@@ -6,11 +6,16 @@
 // records (bursts and records cut across ticks), route questions, a silence
 // of the station server, of each link's server and of some feeds' servers,
 // a reset of each feed's connection and restarts of station clients; the application starts again
-// whatever failed.  Checked: the application receives, tick by tick, exactly
-// what the servers caused, intact (drained every tick); no tick allocates
-// from the heap or asks the system resolver (the station endpoint's lookups
-// of this host's address read the hosts file and the interfaces); resident
-// memory does not grow after the warm-up (in a
+// whatever failed.  And three bursts, each at a quiet moment of its own: a
+// call list for every station in one tick, 170 statuses in one tick of an
+// extension that every client watches, and a backlog of 100,000 records on
+// one feed.  Checked: the application receives, tick by tick, exactly what
+// the servers caused, intact and in order (drained every tick); a reader on
+// another thread reads every payload again during the next tick and once it
+// is over, and finds it unchanged; no tick allocates from the heap or asks
+// the system resolver (the station endpoint's lookups of this host's address
+// read the hosts file and the interfaces); resident memory does not grow
+// after the warm-up (in a
 // build without AddressSanitizer, whose own bookkeeping grows); no datagram
 // is dropped on the way; under AddressSanitizer, nothing leaks.
 //
@@ -31,6 +36,8 @@
 #include "core/scratch.h"
 #include "qapi.h"
 #include "soak/application.h"
+#include "soak/bursts.h"
+#include "soak/late_reader.h"
 #include "support/heap_count.h"
 #include "support/udp_counters.h"
 
@@ -47,8 +54,8 @@ using test::startHeapCount;
 using test::underAddressSanitizer;
 
 constexpr uint16_t kStationPort = 5001;
-constexpr uint32_t kTicksPerHour = 36000;
-constexpr uint32_t kWarmUp = 9000;    // every kind of event below has happened once by then
+constexpr uint32_t kWarmUp = 9000;  // every kind of event below has happened once by then
+static_assert(kBurstsBegunBy < kWarmUp);
 constexpr uint32_t kQuietTail = 100;  // ticks at the end without new calls, records or questions
 constexpr size_t kFeeds = 32, kLinks = 8;
 
@@ -59,7 +66,6 @@ constexpr uint32_t kFeedReset = 3600, kFeedResetGap = 60;
 constexpr uint32_t kFeedBurst = 4800, kFeedBurstGap = 50, kBurstRecords = 70;
 constexpr uint32_t kRestarts = 6000, kRestartsPerHour = 8;
 constexpr uint32_t kFeedSilence = 6600, kFeedSilenceTicks = 1800, kSilentFeeds = 8;  // the polls back off
-
 size_t residentBytes() {
     std::ifstream statm("/proc/self/statm");
     size_t pages = 0, resident = 0;
@@ -106,7 +112,7 @@ public:
     Day(const Options &o)
         : options_(o),
           station_(ledger_, kStationPort),
-          app_(ledger_, station_, feeds_, links_, o.seed),
+          app_(ledger_, station_, feeds_, links_, late_, o.seed),
           rng_{o.seed * 7 + 1} {}
 
     int run() {
@@ -173,6 +179,7 @@ private:
         }
         if (t >= kRestarts && t < kRestarts + kRestartsPerHour)
             app_.startStation((restarted_++ * 61 + 7) % kStations);
+        bursts_.start(tick);
         for (size_t k = 0; k < kLinks; ++k) {
             if (rng_.below(50) == 0) links_[k].ask(t / 10);
         }
@@ -190,9 +197,11 @@ private:
         station_.flush();
         for (FeedServer &f : feeds_) f.tick();
         for (LinkServer &l : links_) l.serve();
+        late_.handOver();  // the payloads of the tick before: read again while this one runs
         const uint32_t cursor = scratchArena().cursor;
         const uint64_t allocations = heapAllocations(), lookups = hostLookups();
         qmsgAdvanceClock(100);
+        late_.lastLook();
         const uint64_t made = heapAllocations() - allocations;
         tickLookups_ += hostLookups() - lookups;
         if (made != 0 && allocatingTicks_++ == 0) firstAllocatingTick_ = tick;
@@ -201,9 +210,11 @@ private:
         const size_t words = now >= cursor ? now - cursor : kScratchWords - cursor + now;
         if (words > mostWords_) mostWords_ = words;
         app_.afterTick(tick);
+        bursts_.note(tick);
     }
 
     void finalChecks() {
+        late_.finish();
         app_.finish(options_.ticks + kQuietTail);
         for (LinkServer &l : links_) l.serve();
         uint64_t written = 0, asked = 0, answered = 0, wrong = 0;
@@ -227,6 +238,15 @@ private:
                       std::to_string(firstAllocatingTick_));
         if (mostWords_ >= kScratchWords) app_.fail("a tick cut more payloads than the arena holds");
         if (udpDropped() != 0) app_.fail("datagrams were dropped on the way");
+        if (late_.differences() != 0)
+            app_.fail(
+                std::to_string(late_.differences()) +
+                " readings a tick late found a payload changed, the first of those drained after tick " +
+                std::to_string(late_.firstDifferenceTick()) + " (code " +
+                std::to_string(late_.firstDifferenceCode()) + ")");
+        for (const Bursts::Burst *b : {&bursts_.callLists(), &bursts_.fanOut(), &bursts_.backlog()}) {
+            if (b->open) app_.fail(std::string(b->name) + ": not handed on by the end");
+        }
     }
 
     void report(size_t start, size_t warm, size_t end, double seconds) {
@@ -243,6 +263,15 @@ private:
             static_cast<unsigned long long>(allocatingTicks_), static_cast<unsigned long long>(tickLookups_));
         std::printf("largest tick: %.1f KiB of payloads (the arena holds %zu KiB)\n",
                     double(mostWords_ * kScratchWordSize) / 1024.0, kScratchBytes / 1024);
+        std::printf("bursts (the most ticks the library took to hand one on):");
+        for (const Bursts::Burst *b : {&bursts_.callLists(), &bursts_.fanOut(), &bursts_.backlog()})
+            std::printf(" %s %u;", b->name, b->longest);
+        std::printf("\n");
+        std::printf(
+            "payloads read again during the next tick on another thread, and after it: %llu, %llu "
+            "readings found one changed\n",
+            static_cast<unsigned long long>(late_.payloadsRead()),
+            static_cast<unsigned long long>(late_.differences()));
         std::array<Tally, kKinds> caused{}, received{};
         uint64_t own = 0;
         for (const ClientLedger &c : ledger_.clients) {
@@ -271,12 +300,14 @@ private:
 
     Options options_;
     Ledger ledger_;
+    LateReader late_;
     StationSide station_;
     std::deque<FeedServer> feeds_ = makeServers<FeedServer>(kFeeds);
     std::deque<LinkServer> links_ = makeServers<LinkServer>(kLinks);
     Application app_;
     test::Prng rng_;
     bool resetDue_[kFeeds] = {};
+    Bursts bursts_{station_, app_, feeds_};
     size_t restarted_ = 0;
     uint64_t tickAllocations_ = 0, allocatingTicks_ = 0, firstAllocatingTick_ = 0, tickLookups_ = 0;
     size_t mostWords_ = 0;

@@ -53,6 +53,13 @@ bool StationSide::attach() {
     return true;
 }
 
+bool StationSide::libraryBehind() const {
+    const StationEndpoint &station = stationEndpoint();
+    if (!station.open) return false;
+    pollfd waiting{station.endpoint.socket, POLLIN, 0};
+    return station.batchNext < station.batchCount || ::poll(&waiting, 1, 0) == 1;
+}
+
 void StationSide::serve() {
     uint8_t datagram[2048];
     for (;;) {

@@ -33,10 +33,15 @@ public:
     // the library's endpoint, so that the next tick reads it.
     void flush();
 
+    // True while the library has records of the server's waiting that it has
+    // not handed on yet (its tick's budget ran out before them).
+    bool libraryBehind() const;
+
     void setSilent(bool silent) { silent_ = silent; }
     bool silent() const { return silent_; }
     qsim::Switchboard &board() { return *board_; }
     uint64_t datagramsSent() const { return datagrams_; }
+    uint32_t host() const { return host_; }
 
 private:
     Ledger &ledger_;
