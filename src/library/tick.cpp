@@ -27,10 +27,9 @@ void toEveryPanel(const uint8_t *record, size_t length) {
     stationClients().forEach([&](StationClient &client) { stationOnMonitorStatus(client, record, length); });
 }
 
-constexpr StationRecordSink kStationSink{stationHandleHostRecord, stationOnParkList, toEveryPanel,
-                                        stationAdmitRecord};
+constexpr StationRecordSink kStationSink{stationHandleHostRecord, stationOnParkList, toEveryPanel, true};
 constexpr StationRecordSink kEveryClientSink{stationHandleHostRecordByEveryClient, stationOnParkList,
-                                             toEveryPanel, stationAdmitRecord};
+                                             toEveryPanel, true};
 
 // What the feeds are sure of while the station records are read, whatever
 // those post: some records of the running feeds in every tick.

@@ -21,16 +21,9 @@ constexpr PostCost kCallList{kLineListBytes + kCallEntries * scratchCost(kTextBl
 constexpr uint32_t kParkListBytes = kLineListBytes + kParkEntries * scratchCost(kTextBlockSize);
 constexpr PostCost kExtension{scratchCostOf<QapiExtensionStatus>(), 1};
 
-struct Admission {
-    uint64_t work;         // spent in this tick
-    uint32_t liveClients;  // as the tick's reading began
-    uint32_t statusScan;   // slots one status broadcast looks through
-};
-
-Admission &admission() {
-    static Admission a;
-    return a;
-}
+// The most a record for this host other than a re-evaluation may post: a
+// call list to each of two clients.
+constexpr PostCost kWorstHostRecord = 2 * kCallList;
 
 // The most one client may be posted for a record of this type.
 PostCost perClientCost(uint8_t type) {
@@ -60,7 +53,7 @@ PostCost perClientCost(uint8_t type) {
 // re-evaluations, a station's client and one waiting for its identifier for
 // a registration reply, else the one client of the station.
 uint32_t clientsReached(uint8_t type) {
-    if (type == kReevaluateType || type == kReevaluateType2) return admission().liveClients;
+    if (type == kReevaluateType || type == kReevaluateType2) return stationAdmission().liveClients;
     return type == kRegistrationReplyType ? 2 : 1;
 }
 
@@ -70,7 +63,7 @@ struct Charge {
 };
 
 Charge chargeFor(RecordRoute route, const uint8_t *record, size_t length) {
-    const Admission &a = admission();
+    const StationAdmission &a = stationAdmission();
     switch (route) {
     case RecordRoute::ForHost: {
         if (length < RecordHeader::kStationRecordSize) return {kNothing, 1};
@@ -90,15 +83,29 @@ Charge chargeFor(RecordRoute route, const uint8_t *record, size_t length) {
 }  // namespace
 
 void stationStartAdmission() {
-    Admission &a = admission();
+    StationAdmission &a = stationAdmission();
     a.work = 0;
+    a.hostCredit = 0;
     a.liveClients = 0;
     stationClients().forEach([&](const StationClient &) { ++a.liveClients; });
     a.statusScan = stationMonitorScanCost();
 }
 
-bool stationAdmitRecord(RecordRoute route, const uint8_t *record, size_t length) {
-    Admission &a = admission();
+bool stationWeighRecord(RecordRoute route, const uint8_t *record, size_t length) {
+    StationAdmission &a = stationAdmission();
+    const bool plainHostRecord = route == RecordRoute::ForHost && length >= RecordHeader::kStationRecordSize &&
+                                 record[RecordHeader::kType] != kReevaluateType &&
+                                 record[RecordHeader::kType] != kReevaluateType2;
+    if (plainHostRecord && a.hostCredit == 0) {
+        a.hostCredit = budgetAffords(kWorstHostRecord);
+        if (a.hostCredit > 0 && (a.work == 0 || a.work + 2 <= kStationWorkPerTick)) {
+            --a.hostCredit;
+            a.work += 2;
+            return true;
+        }
+    }
+    // Any other record may post more than the credit counted on.
+    a.hostCredit = 0;
     Charge charge = chargeFor(route, record, length);
     // The first record of a tick is always worked on: no record costs more
     // than the tick's work allows, and none may wait for ever.
@@ -117,7 +124,7 @@ bool stationAdmitRecord(RecordRoute route, const uint8_t *record, size_t length)
 }
 
 PostCost stationSupervisionReserve() {
-    return admission().liveClients * (PostCost{0, 1} + kSnapshot);
+    return stationAdmission().liveClients * (PostCost{0, 1} + kSnapshot);
 }
 
 PostCost stationSnapshotCost() { return kSnapshot; }

@@ -1,6 +1,7 @@
 #include "station/framing.h"
 
 #include "core/wire.h"
+#include "station/admission.h"
 
 namespace qapi {
 
@@ -20,7 +21,7 @@ size_t stationDispatchRecords(const uint8_t *datagram, size_t size, size_t from,
                                                                   : RecordRoute::Broadcast;
             auto handler = route == RecordRoute::ForHost ? sink.forHost : park ? sink.parkList : sink.broadcast;
             if (handler) {
-                if (sink.admit && !sink.admit(route, record, length)) return pos;
+                if (sink.budgeted && !stationAdmitRecord(route, record, length)) return pos;
                 handler(record, length);
             }
         }
@@ -32,7 +33,7 @@ size_t stationDispatchRecords(const uint8_t *datagram, size_t size, size_t from,
 void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
                              const StationRecordSink &sink) {
     StationRecordSink everything = sink;
-    everything.admit = nullptr;
+    everything.budgeted = false;
     (void)stationDispatchRecords(datagram, size, 0, localAddress, everything);
 }
 

@@ -14,23 +14,24 @@ enum class RecordRoute : uint8_t { ForHost, ParkList, Broadcast };
 
 // Where the framing hands the records.  A handler receives the record and
 // its length (4 + 4 x L, all of it within the datagram); a null member
-// leaves those records unhandled.  `admit`, when set, is asked first whether
-// the record may be handed on now; when it says no, the dispatch stops there.
+// leaves those records unhandled.  A `budgeted` sink has the tick's
+// admission (station/admission.h) asked first whether the record may be
+// handed on now; when it says no, the dispatch stops there.
 struct StationRecordSink {
     void (*forHost)(const uint8_t *record, size_t length);    // addressed to this host
     void (*parkList)(const uint8_t *record, size_t length);   // broadcast park list
     void (*broadcast)(const uint8_t *record, size_t length);  // any other broadcast
-    bool (*admit)(RecordRoute route, const uint8_t *record, size_t length) = nullptr;
+    bool budgeted = false;
 };
 
 // Cuts a datagram into records from offset `from` on and hands each to the
-// sink, until the datagram ends or the sink does not admit a record.  A record
+// sink, until the datagram ends or the admission takes no more.  A record
 // whose declared length runs past the end of the datagram is handed to no
 // one.  Returns the offset of the record not admitted, or `size` when the
 // datagram is done.
 size_t stationDispatchRecords(const uint8_t *datagram, size_t size, size_t from, uint32_t localAddress,
                               const StationRecordSink &sink);
-// Every record of one datagram, without asking the sink's `admit`.
+// Every record of one datagram, budgeted sink or not.
 void stationDispatchDatagram(const uint8_t *datagram, size_t size, uint32_t localAddress,
                              const StationRecordSink &sink);
 
@@ -43,7 +44,7 @@ inline constexpr int kStationDatagramsPerTick = 256;
 // batch at a time, at most kStationDatagramsPerTick of them; a datagram too
 // long for its buffer is dropped.  Before a datagram is dispatched, this
 // host's address is looked up again when that is due at tick `tick`.  Stops
-// when nothing more waits, the receive fails, or the sink admits no more
+// when nothing more waits, the receive fails, or the admission takes no more
 // (the records not yet dispatched then wait in the endpoint, in order).
 void stationPumpDatagrams(StationEndpoint &station, uint32_t tick, const StationRecordSink &sink);
 
