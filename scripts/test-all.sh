@@ -4,8 +4,10 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer, a 32-bit build, the tests
 # that cross threads under ThreadSanitizer, and the Windows builds
 # (scripts/test-windows.sh: qapi.dll, its exports and layouts, the suite under
-# Wine); then each fuzz target for about 30 seconds (scripts/fuzz.sh).  The
-# first two run one simulated hour of the soak (scripts/soak.sh runs days).
+# Wine, the 32-bit one in Wine's WoW64 mode); then each fuzz target for about
+# 30 seconds (scripts/fuzz.sh).  The first three run one simulated hour of
+# the soak (the 32-bit one only where it runs natively, not under qemu;
+# scripts/soak.sh runs days).
 # Every test runs in a private network namespace: as root, or as any other
 # user inside a user namespace of its own (see tests/support/netns-run.sh);
 # only root can install what is missing.

@@ -30,11 +30,11 @@ struct Prng {
     }
 };
 
-// `plain` rounds, an eighth under the sanitizers, the 32-bit emulator and
-// Windows (where each post is a call into Wine's server); QAPI_FUZZ_PERCENT
-// scales them for a longer run by hand.
+// `plain` rounds, an eighth under the sanitizers, an emulator and Windows
+// (where each post is a call into Wine's server); QAPI_FUZZ_PERCENT scales
+// them for a longer run by hand.
 inline size_t fuzzRounds(size_t plain) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__i386__) || defined(_WIN32)
+#if defined(__SANITIZE_ADDRESS__) || defined(QAPI_TESTS_EMULATED) || defined(_WIN32)
     plain /= 8;
 #endif
     const char *scale = std::getenv("QAPI_FUZZ_PERCENT");

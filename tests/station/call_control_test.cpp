@@ -22,7 +22,7 @@ using Permission = uint8_t StatusSnapshot::*;
 
 struct Key {
     const char *name;
-    int (*operation)(QapiHandle);
+    int(QAPI_CALL *operation)(QapiHandle);  // the exports' own convention (__stdcall on 32-bit Windows)
     Permission allowed;
     uint16_t code;
 };

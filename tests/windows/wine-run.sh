@@ -6,9 +6,10 @@
 # must start inside the namespace too: each run gets a Wine prefix of its
 # own in a temporary folder, initialised (wineboot) and served inside the
 # namespace, and removed afterwards.  Nothing the program sends can leave the
-# machine.
+# machine.  32-bit programs run in Wine's WoW64 mode (below).
 #
-#   wine-run.sh PROGRAM.exe [ARGUMENTS...]     exit status: the program's
+#   wine-run.sh PROGRAM.exe [ARGUMENTS...]     exit status: the program's, but
+#   0 too when it could not start: judge a run by what the program printed
 set -eu
 if [ "${QAPI_WINE_INSIDE:-}" != 1 ]; then
   namespaces=--net
@@ -19,11 +20,24 @@ ip link set lo up
 ip link set lo multicast on
 ip route add 224.0.0.0/4 dev lo
 
-wine=$(command -v wine64 || true)
-[ -n "$wine" ] || wine=/usr/lib/wine/wine64
-wineserver=$(command -v wineserver || true)
-[ -n "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
-[ -x "$wine" ] || { echo "wine-run: wine64 is missing" >&2; exit 2; }
+# A 32-bit program (machine 014c in its PE header) runs in Wine's WoW64 mode,
+# through the tree of scripts/install-wine-wow64.sh; a 64-bit one through
+# Debian's wine64.
+pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+if [ "$machine" = 014c ]; then
+  tree=${QAPI_WINE_WOW64:-/opt/qapi-wine-wow64}
+  wine=$tree/lib/wine/wine64
+  wineserver=$tree/lib/wine/wineserver
+  [ -x "$wine" ] || { echo "wine-run: no WoW64 tree in $tree (scripts/install-wine-wow64.sh)" >&2; exit 2; }
+  export WINESERVER="$wineserver" WINEDLLPATH="$tree/lib/x86_64-linux-gnu/wine"
+else
+  wine=$(command -v wine64 || true)
+  [ -n "$wine" ] || wine=/usr/lib/wine/wine64
+  wineserver=$(command -v wineserver || true)
+  [ -n "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+  [ -x "$wine" ] || { echo "wine-run: wine64 is missing" >&2; exit 2; }
+fi
 
 WINEPREFIX=$(mktemp -d)
 export WINEPREFIX

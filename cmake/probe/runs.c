@@ -1,0 +1,3 @@
+/* Built for the target and run at configure time: it runs when the machine
+ * runs the target's code natively. */
+int main(void) { return 0; }
