@@ -66,6 +66,8 @@ def main():
     checks.expect(sizes and max(sizes) <= SEGMENT, "segments of at most %d bytes: %s" % (SEGMENT, max(sizes or [0])))
     spans = [int(p.value("tcp.segment.count", "1")) for p, _ in records_in(packets)]
     checks.expect(spans and min(spans) >= 2, "every record reassembled from two segments or more")
+    lengths = {p.value("tcp.reassembled.length") for p, _ in records_in(packets)}
+    checks.equal(lengths, {"154"}, "reassembled from exactly the record's bytes")
     checks.end("%d records reassembled from %d segments of at most %d bytes (each from %d to %d segments)"
                % (count, len(sizes), max(sizes or [0]), min(spans or [0]), max(spans or [0])))
 

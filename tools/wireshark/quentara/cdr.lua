@@ -225,7 +225,9 @@ function proto.dissector(tvb, pinfo, tree)
         return dissect_polls(tvb, pinfo, tree)
     end
     pinfo.cols.info = ""
-    dissect_tcp_pdus(tvb, tree, RECORD, record_length, dissect_one, true)
+    -- Records have a fixed length: known from the first byte on, so a record
+    -- is reassembled from exactly its own bytes.
+    dissect_tcp_pdus(tvb, tree, 1, record_length, dissect_one, true)
     return tvb:len()
 end
 
