@@ -92,7 +92,7 @@ def main():
         send_datagrams(STATION_PORT, [case[0] for case in mutations.STATION_CASES])
         send_datagrams(ADJUNCT_PORT, [case[0] for case in mutations.ADJUNCT_CASES])
         send_datagrams(OTHER_PORT, [mutations.STATION_CASES[0][0]])
-        send_stream([case[0] for case in mutations.RECORD_CASES] + [b"\xff" * 100], lambda: 154, b"\x58\x41")
+        send_stream([case[0] for case in mutations.RECORD_CASES] + [b"\xff" * 100], lambda: 4096, b"\x58\x41")
         send_stream([bytes(r) for r in damaged], lambda: rng.randrange(1, 300), b"\x58")
         send_datagrams(STATION_PORT, mutations.mutated(SEED, RANDOM_DATAGRAMS))
         send_datagrams(ADJUNCT_PORT, mutations.mutated(SEED + 1, RANDOM_DATAGRAMS // 4))
@@ -119,10 +119,12 @@ def main():
     checks.expect(any(name.endswith(".cut") for p in cut_packets for name, _ in experts(p)),
                   "frames cut by the capture noted")
 
-    streams = {}
+    streams, frames = {}, {}
     for packet, record in records_in(packets):
         streams.setdefault(packet.value("tcp.stream"), []).append(record)
+        frames.setdefault(packet.value("tcp.stream"), set()).add(packet.number())
     cases, random_records = streams.get("0", []), streams.get("1", [])
+    checks.equal(len(frames.get("0", ())), 1, "hand-made records, written at once, in one segment")
     checks.equal(len(cases), len(mutations.RECORD_CASES), "hand-made records reassembled")
     for i, (record, (_, wanted, fields)) in enumerate(zip(cases, mutations.RECORD_CASES)):
         got = {name for name, _ in experts(record)}
