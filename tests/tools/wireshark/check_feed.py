@@ -39,7 +39,7 @@ def run_feed(sim, console, pcap):
             if server.poll() is not None or time.monotonic() > deadline:
                 sys.exit("the simulator did not start")
             time.sleep(0.05)
-        client = subprocess.run([console, "--feed", "127.0.0.1:%d" % PORT, "--format", "json", "--seconds", "3",
+        client = subprocess.run([console, "--feed", "127.0.0.1:%d" % PORT, "--format", "json", "--seconds", "4",
                                  "--no-stdin"], capture_output=True, text=True, timeout=30)
     finally:
         server.kill()
