@@ -101,12 +101,12 @@ until active ip -o link show dev qtcon && active in_sim ip -o link show dev qtsi
 done
 
 # The capture, on the console's end of the pair, from before the first
-# datagram.
+# datagram: dumpcap names its file once the interface is open.
 if [ -n "$pcap" ]; then
   dumpcap -q -i qtcon -w "$pcap" 2>"$work/dumpcap.log" &
   capture=$!
   tries=0
-  until grep -q '^Capturing on' "$work/dumpcap.log" 2>/dev/null; do
+  until grep -q '^File: ' "$work/dumpcap.log" 2>/dev/null; do
     tries=$((tries + 1))
     if [ $tries -ge 200 ] || ! kill -0 "$capture" 2>/dev/null; then
       echo "demo: dumpcap did not start:" >&2; cat "$work/dumpcap.log" >&2; exit 1

@@ -118,7 +118,8 @@ def expect_clean(checks, packets):
 
 class Capture:
     """dumpcap on an interface of this network namespace, from the moment it
-    reports capturing until stop()."""
+    names its file until stop().  It says "Capturing on" before it opens the
+    interface, and names the file once the interface is open."""
 
     def __init__(self, interface, path):
         self.path = path
@@ -126,7 +127,7 @@ class Capture:
         self.process = subprocess.Popen(["dumpcap", "-q", "-i", interface, "-w", path], stdout=subprocess.DEVNULL,
                                         stderr=self._log, text=True)
         deadline = time.monotonic() + 10
-        while not self._said("Capturing on"):
+        while not self._said("File: "):
             if self.process.poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError("dumpcap did not start: " + self._said(""))
             time.sleep(0.05)
