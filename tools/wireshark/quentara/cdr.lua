@@ -138,8 +138,8 @@ local function add_checks(tree, tvb, bytes)
     return marker_good and sum_good and check_good
 end
 
-local function add_field(tree, tvb, spec)
-    local offset, size, field, _, how, read = spec[1], spec[2], spec[3], spec[4], spec[5], spec[6]
+local function add_field(tree, tvb, place)
+    local offset, size, field, _, how, read = place[1], place[2], place[3], place[4], place[5], place[6]
     if how == "digits" then return wire.add_digits(tree, field, tvb, offset, size, read) end
     return tree:add_le(field, tvb(offset, size))
 end
@@ -168,12 +168,12 @@ local function dissect_record(tvb, pinfo, tree)
         end
         return unread
     end
-    for _, spec in ipairs(LAYOUT) do
-        local is_digits = spec[5] == "digits"
+    for _, place in ipairs(LAYOUT) do
+        local is_digits = place[5] == "digits"
         if not (is_digits and (kind == 1 or kind == 2)) then
-            local target = tree_for(spec[4])
-            add_field(target, tvb, spec)
-            if spec[4] == "duration" and target == item then
+            local target = tree_for(place[4])
+            add_field(target, tvb, place)
+            if place[4] == "duration" and target == item then
                 -- 2 x count / 125 rounded half up, as the library gives it.
                 local count = tvb(124, 4):le_uint()
                 item:add(f.duration, tvb(124, 4), math.floor((4 * count + 125) / 250)):set_generated()
