@@ -7,6 +7,7 @@ user's preferences nor an installed copy of the dissectors take part.
 
 Python standard library only."""
 
+import ctypes
 import os
 import shutil
 import signal
@@ -17,6 +18,7 @@ import time
 import xml.etree.ElementTree as ElementTree
 
 SKIP = 77
+PR_SET_PDEATHSIG = 1
 OURS = ("qstation", "qcdr", "qadjunct")
 DISSECTOR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools",
                                           "wireshark", "quentara.lua"))
@@ -116,6 +118,12 @@ def expect_clean(checks, packets):
             checks.expect(False, "frame %d: expert info %s: %s" % (p.number(), name, message))
 
 
+def _die_with_parent():
+    """In the capture's process before dumpcap runs: however the test ends,
+    the kernel ends the capture with it."""
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 class Capture:
     """dumpcap on an interface of this network namespace, from the moment it
     names its file until stop().  It says "Capturing on" before it opens the
@@ -125,7 +133,7 @@ class Capture:
         self.path = path
         self._log = tempfile.TemporaryFile(mode="w+")
         self.process = subprocess.Popen(["dumpcap", "-q", "-i", interface, "-w", path], stdout=subprocess.DEVNULL,
-                                        stderr=self._log, text=True)
+                                        stderr=self._log, text=True, preexec_fn=_die_with_parent)
         deadline = time.monotonic() + 10
         while not self._said("File: "):
             if self.process.poll() is not None or time.monotonic() > deadline:
