@@ -2,10 +2,11 @@
 # Runs qapi-sim and qapi-console on two private network namespaces joined by
 # a veth pair, for a few seconds, and prints what the console saw.
 #
-#   scripts/demo.sh [--build DIR] [--seconds N] [--json] [--cdr-csv FILE]
+#   scripts/demo.sh [--build DIR] [--seconds N] [--json] [--cdr-csv FILE] [--pcap FILE]
 #
 # --json shows the console's lines as JSON objects; --cdr-csv has the
-# console append the call records to FILE.
+# console append the call records to FILE; --pcap writes what crosses the
+# console's end of the veth pair to FILE (pcapng, with dumpcap).
 #
 # The console's namespace is a fresh one made for this run (qtcon,
 # 10.78.0.1), set up as a desktop that Debian or Ubuntu installed: its only
@@ -23,13 +24,15 @@ build=$here/build/plain
 seconds=8
 format=text
 csv=
+pcap=
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --json) format=json; shift ;;
     --cdr-csv) csv=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--seconds N] [--json] [--cdr-csv FILE]" >&2; exit 2 ;;
+    --pcap) pcap=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--seconds N] [--json] [--cdr-csv FILE] [--pcap FILE]" >&2; exit 2 ;;
   esac
 done
 sim=${QAPI_SIM:-$build/apps/sim/qapi-sim}
@@ -43,22 +46,27 @@ console=${QAPI_CONSOLE:-$build/apps/console/qapi-console}
 for program in "$sim" "$console"; do
   [ -x "$program" ] || { echo "demo: $program is missing: build first" >&2; exit 2; }
 done
+if [ -n "$pcap" ] && ! command -v dumpcap >/dev/null 2>&1; then
+  echo "demo: --pcap needs dumpcap (Debian's tshark brings it)" >&2; exit 2
+fi
 
 # Everything below runs in a network namespace of its own.
 if [ "${QAPI_DEMO_INSIDE:-}" != 1 ]; then
   set -- --seconds "$seconds"
   [ "$format" = text ] || set -- "$@" --json
   [ -z "$csv" ] || set -- "$@" --cdr-csv "$csv"
+  [ -z "$pcap" ] || set -- "$@" --pcap "$pcap"
   namespaces="--net --mount --uts"
   [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user $namespaces"
   QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare $namespaces "$0" "$@"
 fi
 
 work=$(mktemp -d)
-holder= simpid=
+holder= simpid= capture=
 cleanup() {
   set +e
   if [ -n "$simpid" ]; then kill "$simpid" 2>/dev/null; fi
+  if [ -n "$capture" ]; then kill "$capture" 2>/dev/null; fi
   if [ -n "$holder" ]; then kill "$holder" 2>/dev/null; fi
   wait 2>/dev/null
   umount /etc/hosts 2>/dev/null
@@ -101,6 +109,21 @@ until active ip -o link show dev qtcon && active in_sim ip -o link show dev qtsi
   tries=$((tries + 1)); [ $tries -lt 500 ] || { echo "demo: the veth pair did not come up" >&2; exit 1; }
   sleep 0.01
 done
+
+# The capture, on the console's end of the pair, from before the first
+# datagram: dumpcap names its file once the interface is open.
+if [ -n "$pcap" ]; then
+  dumpcap -q -i qtcon -w "$pcap" 2>"$work/dumpcap.log" &
+  capture=$!
+  tries=0
+  until grep -q '^File: ' "$work/dumpcap.log" 2>/dev/null; do
+    tries=$((tries + 1))
+    if [ $tries -ge 200 ] || ! kill -0 "$capture" 2>/dev/null; then
+      echo "demo: dumpcap did not start:" >&2; cat "$work/dumpcap.log" >&2; exit 1
+    fi
+    sleep 0.05
+  done
+fi
 
 cat > "$work/script" <<'SCRIPT'
 wait registered 17
@@ -147,6 +170,12 @@ set +e
     --seconds "$seconds" --format "$format" ${csv:+--cdr-csv "$csv"} >"$work/console.log" 2>&1
 status=$?
 set -e
+if [ -n "$capture" ]; then
+  sleep 0.2  # what is still on its way
+  kill -INT "$capture"
+  wait "$capture" || status=1
+  capture=
+fi
 
 echo "=== console ==="
 cat "$work/console.log"
