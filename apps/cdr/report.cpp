@@ -62,6 +62,13 @@ std::string escape(const std::string &s) {
     return out;
 }
 
+// The top of a chart's scale: whole numbers as they are, others to a tenth.
+std::string scale(double most) {
+    char text[32];
+    std::snprintf(text, sizeof text, most == static_cast<double>(static_cast<int64_t>(most)) ? "%.0f" : "%.1f", most);
+    return text;
+}
+
 struct Bar {
     std::string label;
     double value;
@@ -70,12 +77,12 @@ struct Bar {
 
 // A bar chart as inline SVG: one bar per label, the largest value at the top.
 std::string svgBars(const std::string &title, const std::vector<Bar> &bars, const char *colour) {
-    constexpr int kHeight = 220, kTop = 30, kBottom = 70, kLeft = 50;
+    constexpr int kHeight = 260, kTop = 30, kBottom = 105, kLeft = 70;
     double most = 0;
     for (const Bar &b : bars) most = std::max(most, b.value);
     if (most <= 0) most = 1;
     const int step = bars.size() > 200 ? 3 : bars.size() > 60 ? 8 : 20;
-    const int width = kLeft + 20 + static_cast<int>(bars.size()) * step;
+    const int width = std::max(420, kLeft + 20 + static_cast<int>(bars.size()) * step);
     const int plot = kHeight - kTop - kBottom;
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" role=\"img\" width=\"" + std::to_string(width) +
                       "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " + std::to_string(width) + " " +
@@ -87,7 +94,7 @@ std::string svgBars(const std::string &title, const std::vector<Bar> &bars, cons
                   "class=\"a\" text-anchor=\"end\">%s</text>\n<text x=\"%d\" y=\"%d\" class=\"a\" "
                   "text-anchor=\"end\">0</text>\n",
                   kLeft - 2, kTop + plot, width - 10, kTop + plot, kLeft - 6, kTop + 8,
-                  escape(minutes(static_cast<uint64_t>(most * 60))).c_str(), kLeft - 6, kTop + plot);
+                  scale(most).c_str(), kLeft - 6, kTop + plot);
     svg += line;
     // Labels under the bars, as many as fit.
     const size_t labelEvery = std::max<size_t>(1, static_cast<size_t>(14 / step + 1));
