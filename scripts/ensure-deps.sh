@@ -8,7 +8,8 @@ for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config clang++ ll
   command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googletest/CMakeLists.txt \
-            /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so; do
+            /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so \
+            /usr/include/sqlite3.h /usr/include/postgresql/libpq-fe.h /usr/lib/postgresql/15/bin/initdb; do
   [ -e "$file" ] || missing="$missing $file"
 done
 # libFuzzer, for the fuzz targets (clang's runtime libraries).

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "console/csv.h"
+#include "call_records/csv.h"
 #include "console/options.h"
 #include "console/output.h"
 #include "qapi.h"
 
 namespace qconsole {
+
+using qrecords::CdrCsvFile;
 
 // The two kinds of link to the server besides the stations.
 enum class Link { feed = 0, adjunct = 1 };

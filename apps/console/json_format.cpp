@@ -4,9 +4,11 @@
 #include <string>
 
 #include "console/format.h"
-#include "console/record_fields.h"
+#include "call_records/record_fields.h"
 
 namespace qconsole {
+
+using qrecords::forEachRecordField;
 
 JsonObject snapshotJson(const QapiStatusSnapshot &s) {
     JsonObject o;

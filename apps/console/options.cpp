@@ -43,18 +43,6 @@ Exit status (the highest that applies):
 
 using qtools::optionNumber;
 
-Endpoint parseEndpoint(const std::string &text) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        throw std::invalid_argument("not HOST:PORT: \"" + text + "\"");
-    Endpoint e;
-    e.host = text.substr(0, colon);
-    if (e.host.size() > 2 && e.host.front() == '[' && e.host.back() == ']')
-        e.host = e.host.substr(1, e.host.size() - 2);
-    e.port = static_cast<uint32_t>(optionNumber("the port of " + text, text.substr(colon + 1), 1, 65535));
-    return e;
-}
-
 namespace {
 
 enum Key : int {

@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "command_line/endpoint.h"
 #include "console/output.h"
 
 namespace qconsole {
 
-struct Endpoint {
-    std::string host;
-    uint32_t port = 0;
-};
+using qtools::Endpoint;
+using qtools::parseEndpoint;
 
 struct Options {
     uint32_t stationPort = 5001;
@@ -45,8 +44,6 @@ enum Exit : int {
 // "--name value" and "--name=value" alike.  Throws std::invalid_argument
 // with a message naming the bad argument.
 Options parseOptions(const std::vector<std::string> &args);
-// "host:port" or "[v6]:port".
-Endpoint parseEndpoint(const std::string &text);
 extern const char *const kUsage;
 
 }  // namespace qconsole

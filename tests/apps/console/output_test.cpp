@@ -11,13 +11,15 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "console/csv.h"
+#include "call_records/csv.h"
 #include "console/json_format.h"
 #include "console/options.h"
 #include "console/output.h"
 #include "sample_record.h"
 
 namespace qconsole {
+
+using namespace qrecords;
 namespace {
 
 std::string fileText(const std::string &path) {

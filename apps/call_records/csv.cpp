@@ -1,4 +1,4 @@
-#include "console/csv.h"
+#include "call_records/csv.h"
 
 #include <sys/stat.h>
 
@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "console/record_fields.h"
+#include "call_records/record_fields.h"
 
-namespace qconsole {
+namespace qrecords {
 
 std::string csvField(std::string_view bytes) {
     bool quote = false;
@@ -92,4 +92,4 @@ bool CdrCsvFile::write(const std::string &line) {
 
 bool CdrCsvFile::append(const QapiCmdrRecordPayload &r) { return write(cdrCsvRow(r)); }
 
-}  // namespace qconsole
+}  // namespace qrecords

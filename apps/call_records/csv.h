@@ -11,7 +11,7 @@
 
 #include "qapi.h"
 
-namespace qconsole {
+namespace qrecords {
 
 // The field, in double quotes (inner quotes doubled) when it holds a comma,
 // a quote, CR or LF.
@@ -39,4 +39,4 @@ private:
     std::FILE *file_ = nullptr;
 };
 
-}  // namespace qconsole
+}  // namespace qrecords

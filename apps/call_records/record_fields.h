@@ -9,7 +9,7 @@
 
 #include "qapi.h"
 
-namespace qconsole {
+namespace qrecords {
 
 // Calls visit(name, int64_t) for a number and visit(name, std::string_view)
 // for a text, field by field.
@@ -46,4 +46,4 @@ void forEachRecordField(const QapiCmdrRecordPayload &r, Visit &&visit) {
     visit("serverAddressText", text(r.serverAddressText, sizeof r.serverAddressText));
 }
 
-}  // namespace qconsole
+}  // namespace qrecords

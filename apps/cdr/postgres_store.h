@@ -1,0 +1,30 @@
+// The records in PostgreSQL, through libpq; the table created on first use.
+// The connection is made when first needed and made again after it broke.
+#pragma once
+
+#include "cdr/store.h"
+
+struct pg_conn;
+
+namespace qcdr {
+
+class PostgresStore : public Store {
+public:
+    // Throws StoreError when the URL cannot be read.
+    explicit PostgresStore(std::string url);
+    ~PostgresStore() override;
+    std::string name() const override { return shown_; }
+    void open() override;
+    WriteCounts write(const std::vector<Row> &rows) override;
+    void scan(const Period &period, const std::function<void(const Row &)> &each) override;
+
+private:
+    void connect();
+    void exec(const char *sql);
+    void drop();
+    std::string url_;
+    std::string shown_;  // the URL without its password
+    pg_conn *conn_ = nullptr;
+};
+
+}  // namespace qcdr
