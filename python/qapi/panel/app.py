@@ -29,7 +29,7 @@ async def serve(o):
         return 1
     hub = Hub(state, o.flush_ms)
     operations = Operations(telephony.station, state, link=lambda: telephony.link)
-    runner = web.AppRunner(make_app(hub, operations, o.token, o.listen[1]), handle_signals=False,
+    runner = web.AppRunner(make_app(hub, operations, o.token, o.listen[1], o.origin), handle_signals=False,
                            access_log=None)
     await runner.setup()
     try:

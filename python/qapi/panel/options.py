@@ -1,6 +1,7 @@
 """The panel's command line."""
 import argparse
 import ipaddress
+import re
 
 MAX_LAMPS = 512          # what one station client can watch
 MIN_TOKEN = 12           # characters; a short token is guessed quickly
@@ -69,6 +70,9 @@ def parser():
                    help="where the page is served (127.0.0.1:8080)")
     p.add_argument("--token", help="every page and connection needs this token (needed unless on loopback)")
     p.add_argument("--token-file", metavar="FILE", help="the token's first line, instead of --token")
+    p.add_argument("--origin", action="append", default=[], metavar="URL",
+                   help="a further origin whose pages may connect, e.g. https://panel.example.com "
+                        "behind a reverse proxy (the panel's own always may)")
     p.add_argument("--records", type=int, default=20, metavar="N", help="call records kept for the page (20)")
     p.add_argument("--flush-ms", type=int, default=50, metavar="MS",
                    help="changes reach the browsers at most this often (50)")
@@ -92,6 +96,9 @@ def parse(argv=None):
     if not o.token and not is_loopback(o.listen[0]):
         p.error(f"listening on {o.listen[0]}, beyond this machine, needs --token or --token-file: "
                 "the panel controls a telephone")
+    for origin in o.origin:
+        if not re.fullmatch(r"https?://[^/?#\s]+", origin):
+            p.error(f"--origin wants scheme://host[:port], not {origin!r}")
     if not 1 <= o.records <= 1000:
         p.error("--records takes 1 to 1000")
     if not 10 <= o.flush_ms <= 5000:

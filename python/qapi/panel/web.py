@@ -6,7 +6,8 @@
   panel listens on loopback only (options.py) and takes only requests that
   name a loopback host, so a web page elsewhere cannot reach it through a
   name that resolves to this machine.
-- The WebSocket takes only connections whose Origin is the panel's own.
+- The WebSocket takes only connections whose Origin is the panel's own (or
+  one named with --origin, for a page served through a reverse proxy).
 - Every answer forbids framing, sniffing, caching and any script, style or
   connection from elsewhere; the page builds its content from text only.
 """
@@ -88,9 +89,9 @@ class Guard:
             return e
 
 
-def same_origin(request):
+def trusted_origin(request, others):
     origin = request.headers.get("Origin")
-    return origin is not None and origin == f"{request.scheme}://{request.host}"
+    return origin is not None and (origin == f"{request.scheme}://{request.host}" or origin in others)
 
 
 async def _file(request):
@@ -98,12 +99,13 @@ async def _file(request):
     return web.Response(body=(STATIC / name).read_bytes(), content_type=kind, charset="utf-8")
 
 
-def make_app(hub, operations, token=None, port=8080):
+def make_app(hub, operations, token=None, port=8080, origins=()):
     guard = Guard(token, port)
+    origins = frozenset(origins)
     app = web.Application(middlewares=[guard.middleware])
 
     async def websocket(request):
-        if not same_origin(request):
+        if not trusted_origin(request, origins):
             return _refuse(403, "A connection from another site's page.")
         ws = web.WebSocketResponse(heartbeat=10, max_msg_size=MAX_COMMAND)
         await ws.prepare(request)

@@ -55,8 +55,8 @@ def test_beyond_loopback_the_panel_needs_its_token_everywhere(sim, panel, browse
     assert "token" not in page.current_url   # the cookie carries it from here on
 
 
-def test_on_loopback_only_loopback_names_and_the_own_origin_are_taken(sim, panel):
-    panel("--station", "17")
+def test_on_loopback_only_loopback_names_and_the_origins_allowed_are_taken(sim, panel):
+    panel("--station", "17", "--origin", "https://panel.example.com")
     status, _, headers = request("127.0.0.1", 8080)
     assert status == 200
     policy = headers["Content-Security-Policy"]
@@ -65,3 +65,5 @@ def test_on_loopback_only_loopback_names_and_the_own_origin_are_taken(sim, panel
     assert request("127.0.0.1", 8080, "/", {"Host": "evil.example:8080"})[0] == 403
     assert request("127.0.0.1", 8080, "/ws", handshake("http://evil.example:8080"))[0] == 403
     assert request("127.0.0.1", 8080, "/ws", handshake("http://127.0.0.1:8080"))[0] == 101
+    # The origin of a reverse proxy's pages, named on the command line.
+    assert request("127.0.0.1", 8080, "/ws", handshake("https://panel.example.com"))[0] == 101
