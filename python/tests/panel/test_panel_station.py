@@ -36,6 +36,14 @@ def test_a_ring_lights_the_lamp_enables_answer_and_answer_reaches_the_server(sim
     # Digits go straight to the call while it allows them.
     page.find_element(By.CSS_SELECTOR, '#pad button[data-key="5"]').click()
     sim.expect(r"station 17: request 0x8. digits 5")
+    # Idle again, the pad fills the number field, and Call dials it.
+    button(page, "clear").click()
+    until(page, lambda p: enabled_operations(p) == {"newcall"} | UNGATED, "idle again")
+    for key in "4711":
+        page.find_element(By.CSS_SELECTOR, f'#pad button[data-key="{key}"]').click()
+    assert page.find_element(By.ID, "dial-number").get_attribute("value") == "4711"
+    button(page, "newcall").click()
+    sim.expect(r"station 17: ringback with 4711")
 
     # The feed's records: the simulator hands out two a poll.
     until(page, lambda p: len(p.find_elements(By.CSS_SELECTOR, "#records tr")) >= 2, "call records shown")
@@ -72,6 +80,10 @@ def test_parked_calls_are_resumed_and_every_browser_sees_the_same(sim, panel, br
     sim.expect(r"station 17: request 0x8. intrude 202")
     until(first, has_text("#call-state", "connected"), "connected to 202")
     until(first, lambda p: not lamp(p, 201).is_enabled(), "no pick-up while in a call")
+    button(first, "clear").click()                 # back to dial tone, the first call still held
+    until(second, lambda p: lamp(p, 201).is_enabled(), "lamp 201 enabled again")
+    lamp(second, 201).click()
+    sim.expect(r"station 17: request 0x8. answer watched 201")
 
     # A route question, answered with the number field.
     until(first, has_text("#link-state", ": up"), "the routing link up")
