@@ -36,16 +36,19 @@ class _Browser:
         self.wake.set()
 
     async def send_all(self):
-        while not self.ws.closed:
-            await self.wake.wait()
-            self.wake.clear()
-            while self.outbox or self.changes:
-                if self.outbox:
-                    message = self.outbox.pop(0)
-                else:
-                    message, self.changes = dict(self.changes, type="update"), {}
-                await self.ws.send_str(json.dumps(message, separators=(",", ":")))
-                self.last_sent = time.monotonic()
+        try:
+            while not self.ws.closed:
+                await self.wake.wait()
+                self.wake.clear()
+                while self.outbox or self.changes:
+                    if self.outbox:
+                        message = self.outbox.pop(0)
+                    else:
+                        message, self.changes = dict(self.changes, type="update"), {}
+                    await self.ws.send_str(json.dumps(message, separators=(",", ":")))
+                    self.last_sent = time.monotonic()
+        except ConnectionError:
+            pass  # the browser went away while it was being sent to
 
 
 class Hub:

@@ -65,7 +65,7 @@ class Telephony:
             tell("failed", f"cannot connect: {e.reason}")
             self._loop.call_later(self.retry_seconds, again)
             return None
-        tell("connecting" if kind is qapi.RoutingLink else "connected")
+        tell("connecting" if kind is qapi.RoutingLink else "open")
         return handle
 
     def stop(self):

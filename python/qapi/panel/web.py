@@ -65,11 +65,6 @@ class Guard:
 
     @web.middleware
     async def middleware(self, request, handler):
-        response = await self._check(request, handler)
-        response.headers.update(_HEADERS)
-        return response
-
-    async def _check(self, request, handler):
         if self.token is None:
             if not is_loopback(_hostname(request.host or "")):
                 return _refuse(403, "This panel answers only on this machine's loopback names.")
@@ -103,6 +98,10 @@ def make_app(hub, operations, token=None, port=8080, origins=()):
     guard = Guard(token, port)
     origins = frozenset(origins)
     app = web.Application(middlewares=[guard.middleware])
+
+    async def headers(request, response):
+        response.headers.update(_HEADERS)
+    app.on_response_prepare.append(headers)
 
     async def websocket(request):
         if not trusted_origin(request, origins):

@@ -1,7 +1,7 @@
 """The page says when the panel or the station cannot be reached, and finds them again."""
 from selenium.webdriver.common.by import By
 
-from panel_support import connected, has_text, lamp_is, registered, text, until
+from panel_support import button, connected, has_text, lamp_is, registered, text, until
 
 
 def test_the_page_waits_for_the_station_and_finds_a_restarted_panel(start_sim, panel, browser):
@@ -28,3 +28,10 @@ def test_the_page_waits_for_the_station_and_finds_a_restarted_panel(start_sim, p
     sim.send("ring 17 4711")
     until(page, lamp_is(17, 2), "the page follows the new panel")
     until(page, has_text("#call-state", "ringing"), "the ring on the own station")
+
+    # The server goes away in the middle of the call: the station fails 6 seconds later.
+    sim.stop()
+    until(page, has_text("#station-down", "Station 17 is unreachable: Quentara is not responding"),
+          "the page says the station failed", seconds=20)
+    assert text(page, "#reg") == "failed" and text(page, "#connection") == "connected"
+    assert not button(page, "answer").is_enabled()

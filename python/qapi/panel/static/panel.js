@@ -46,7 +46,8 @@
     $("call-state").textContent = s.call_state_name + (s.alerting ? " (alerting)" : "");
     const down = $("station-down");
     down.hidden = s.reg === "registered";
-    const who = "Station " + (s.station_id === null ? $("station-title").textContent : s.station_id);
+    if (s.station_id !== null && s.station_id !== -1) $("station-title").textContent = String(s.station_id);
+    const who = "Station " + $("station-title").textContent;
     down.textContent = s.reg === "failed"
       ? who + " is unreachable: " + (s.status_text || "the call server does not answer")
       : who + " is not registered yet: waiting for the call server" + (s.status_text ? " (" + s.status_text + ")" : "");
