@@ -3,10 +3,14 @@
 # a veth pair, for a few seconds, and prints what the console saw.
 #
 #   scripts/demo.sh [--build DIR] [--seconds N] [--json] [--cdr-csv FILE] [--pcap FILE]
+#   scripts/demo.sh --panel [--build DIR] [--seconds N] [--pcap FILE]
 #
 # --json shows the console's lines as JSON objects; --cdr-csv has the
 # console append the call records to FILE; --pcap writes what crosses the
-# console's end of the veth pair to FILE (pcapng, with dumpcap).
+# console's end of the veth pair to FILE (pcapng, with dumpcap).  --panel
+# runs the operator panel (qapi-panel) instead of the console, on
+# 127.0.0.1:8080 inside the console's namespace, against an hour of a busy
+# switchboard (or N seconds), and prints how to look at it from this machine.
 #
 # The console's namespace is a fresh one made for this run (qtcon,
 # 10.78.0.1), set up as a desktop that Debian or Ubuntu installed: its only
@@ -21,10 +25,11 @@ set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build/plain
-seconds=8
+seconds=
 format=text
 csv=
 pcap=
+panel=
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -32,9 +37,12 @@ while [ $# -gt 0 ]; do
     --json) format=json; shift ;;
     --cdr-csv) csv=$2; shift 2 ;;
     --pcap) pcap=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--seconds N] [--json] [--cdr-csv FILE] [--pcap FILE]" >&2; exit 2 ;;
+    --panel) panel=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--seconds N] [--json] [--cdr-csv FILE] [--pcap FILE] [--panel]" >&2; exit 2 ;;
   esac
 done
+[ -n "$seconds" ] || seconds=${panel:+3600}
+[ -n "$seconds" ] || seconds=8
 sim=${QAPI_SIM:-$build/apps/sim/qapi-sim}
 if [ -z "${QAPI_SIM:-}" ] && [ ! -x "$sim" ] && [ "$build" = "$here/build/plain" ]; then
   # A fresh checkout: install what is missing and build first.
@@ -44,6 +52,7 @@ if [ -z "${QAPI_SIM:-}" ] && [ ! -x "$sim" ] && [ "$build" = "$here/build/plain"
 fi
 console=${QAPI_CONSOLE:-$build/apps/console/qapi-console}
 for program in "$sim" "$console"; do
+  [ -n "$panel" ] && [ "$program" = "$console" ] && continue
   [ -x "$program" ] || { echo "demo: $program is missing: build first" >&2; exit 2; }
 done
 if [ -n "$pcap" ] && ! command -v dumpcap >/dev/null 2>&1; then
@@ -56,16 +65,21 @@ if [ "${QAPI_DEMO_INSIDE:-}" != 1 ]; then
   [ "$format" = text ] || set -- "$@" --json
   [ -z "$csv" ] || set -- "$@" --cdr-csv "$csv"
   [ -z "$pcap" ] || set -- "$@" --pcap "$pcap"
+  [ -z "$panel" ] || set -- "$@" --panel
   namespaces="--net --mount --uts"
   [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user $namespaces"
   QAPI_DEMO_INSIDE=1 QAPI_SIM=$sim QAPI_CONSOLE=$console exec unshare $namespaces "$0" "$@"
 fi
 
 work=$(mktemp -d)
-holder= simpid= capture=
+holder= simpid= capture= panelpid=
 cleanup() {
   set +e
-  if [ -n "$simpid" ]; then kill "$simpid" 2>/dev/null; fi
+  if [ -n "$panelpid" ]; then kill "$panelpid" 2>/dev/null; fi
+  if [ -n "$simpid" ]; then
+    # $simpid is the subshell that runs nsenter: the simulator is its child.
+    kill $(cat "/proc/$simpid/task/$simpid/children" 2>/dev/null) "$simpid" 2>/dev/null
+  fi
   if [ -n "$capture" ]; then kill "$capture" 2>/dev/null; fi
   if [ -n "$holder" ]; then kill "$holder" 2>/dev/null; fi
   wait 2>/dev/null
@@ -74,6 +88,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+[ -z "$panel" ] || trap 'exit 0' INT TERM
 
 # The simulator's namespace: held open by a sleeping process.
 unshare --net sleep 600 </dev/null >/dev/null 2>&1 &
@@ -139,6 +154,7 @@ hangup 17
 sleep 1
 quit
 SCRIPT
+[ -z "$panel" ] || "$here/scripts/panel-day.sh" "$seconds" > "$work/script"
 
 in_sim "$sim" --station-port 5001 --feed-port 7001 --feed-records 3 --records-per-poll 2 \
   --adjunct-port 7002 --listen-address 10.78.0.2 --script "$work/script" --seconds "$seconds" \
@@ -152,6 +168,25 @@ until grep -q '^sim: ready' "$work/sim.log" 2>/dev/null; do
   fi
   sleep 0.05
 done
+
+if [ -n "$panel" ]; then
+  QAPI_LIBRARY=${QAPI_LIBRARY:-$build/libqapi.so} PYTHONPATH=$here/python${PYTHONPATH:+:$PYTHONPATH} \
+    /usr/bin/python3 -m qapi.panel --station 17 --watch 17,201-231 --feed 10.78.0.2:7001 \
+    --link 10.78.0.2:7002 --listen 127.0.0.1:8080 &
+  panelpid=$!
+  enter="nsenter --target $$ --net"
+  [ "$(id -u)" = 0 ] || enter="nsenter --target $$ --user --net --preserve-credentials"
+  cat <<EOF
+demo: the panel serves http://127.0.0.1:8080/ inside the demo's network namespace, for $seconds seconds.
+To look at it from this machine, forward a port of its loopback into it (socat: apt-get install socat):
+  socat TCP-LISTEN:8080,bind=127.0.0.1,reuseaddr,fork EXEC:'$enter socat STDIO TCP\:127.0.0.1\:8080'
+and open http://127.0.0.1:8080/.  Ctrl-C ends the demo.
+EOF
+  while kill -0 "$simpid" 2>/dev/null && kill -0 "$panelpid" 2>/dev/null; do sleep 0.5; done
+  kill "$panelpid" 2>/dev/null
+  wait "$panelpid" 2>/dev/null
+  exit 0
+fi
 
 # The console reads its commands from a pipe that closes once the
 # simulator's script has ended (and a second later): its end quits it.

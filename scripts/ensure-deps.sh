@@ -18,6 +18,12 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 # The Python package's tests: pytest for the python3 on PATH or for the system's.
 python3 -c 'import pytest' 2>/dev/null || /usr/bin/python3 -c 'import pytest' 2>/dev/null ||
   missing="$missing python3-pytest"
+# The operator panel and its tests in headless Chromium.
+/usr/bin/python3 -c 'import aiohttp' 2>/dev/null || missing="$missing python3-aiohttp"
+/usr/bin/python3 -c 'import selenium' 2>/dev/null || missing="$missing python3-selenium"
+for tool in chromium chromedriver; do
+  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+done
 # The dissector's tests: without tshark they are skipped.
 optional=
 for tool in tshark dumpcap editcap; do

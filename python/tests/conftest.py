@@ -123,10 +123,22 @@ class Simulator:
 
 
 @pytest.fixture
-def sim(sim_namespace):
-    simulator = Simulator(sim_namespace)
-    yield simulator
-    simulator.stop()
+def start_sim(sim_namespace):
+    """start_sim(): a simulator started when the test says, stopped at its end."""
+    started = []
+
+    def start():
+        started.append(Simulator(sim_namespace))
+        return started[-1]
+
+    yield start
+    for simulator in started:
+        simulator.stop()
+
+
+@pytest.fixture
+def sim(start_sim):
+    return start_sim()
 
 
 @pytest.fixture
