@@ -36,7 +36,9 @@ apt_i386() {
   apt-get -qq -o APT::Architecture=i386 -o APT::Architectures::=i386 -o Dir::State::status=/dev/null \
     -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache" -o APT::Sandbox::User=root "$@"
 }
-apt_i386 update
+# Only the list that holds libwine matters: a mirror caught mid-sync on
+# another one (the security suite's, say) must not stop the download.
+apt_i386 update || echo "some i386 package lists did not download; trying with the others" >&2
 (cd "$work/deb" && apt_i386 download "libwine:i386=$version")
 
 # Built beside the tree and moved into place whole.
