@@ -19,7 +19,7 @@ sys.dont_write_bytecode = True  # run from the source tree: leave it as it is
 
 import mutations
 from cdr_oracle import records_in
-from tshark import Capture, Checks, dissect, experts, faults, require_tools
+from tshark import Capture, Checks, dissect, experts, faults, labels, require_tools
 
 STATION_PORT, FEED_PORT, ADJUNCT_PORT, OTHER_PORT = 5001, 7001, 7002, 5999
 RANDOM_DATAGRAMS = 400
@@ -137,9 +137,6 @@ def main():
                  "damaged records found whole")
     polls = [(f.show, {n for n, _ in experts(f)}) for p in packets for proto in p.ours() for f in proto.all("qcdr.poll")]
     checks.equal(polls, [("0x58", set()), ("0x41", {"qcdr.not_poll"}), ("0x58", set())], "poll bytes")
-
-    def labels(view):
-        return [n.label for p in view for proto in p.ours() for n in proto.walk()]
 
     checks.expect(labels(installed) and labels(installed) == labels(packets[:len(installed)]),
                   "the dissectors copied into the plugin folder decode as they do from the command line")

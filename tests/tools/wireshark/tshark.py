@@ -87,6 +87,11 @@ def dissect(capture, *options, installed=False):
     return [Node(packet) for packet in root.iter("packet")]
 
 
+def labels(packets):
+    """The text of every item of our protocols in `packets`, in order."""
+    return [n.label for p in packets for proto in p.ours() for n in proto.walk()]
+
+
 def experts(node):
     """The expert infos of our protocols within `node`: (name, message)."""
     found = []

@@ -218,12 +218,40 @@ local function dissect_one(tvb, pinfo, tree)
     return RECORD
 end
 
+-- The server's port of each connection whose opening was captured, by TCP
+-- stream: where the client's SYN went.  Only connections on a port decoded
+-- as this protocol (by its preference or Decode As, either end) are kept.
+local server_ports = {}
+local tcp_stream = Field.new("tcp.stream")
+local tcp_ports = DissectorTable.get("tcp.port")
+local openings = Listener.new("tcp", "tcp.flags.syn == 1 && tcp.flags.ack == 0")
+
+local function decoded_here(port)
+    local dissector = tcp_ports:get_dissector(port)
+    return dissector ~= nil and tostring(dissector):lower() == "qcdr"
+end
+
+function openings.packet(_, _, tcp)
+    if decoded_here(tcp.th_dport) or decoded_here(tcp.th_sport) then server_ports[tcp.th_stream] = tcp.th_dport end
+end
+
+function proto.init()
+    server_ports = {}
+end
+
+-- True when the client sent the packet.  The server's port is the one the
+-- connection was opened to; when its opening was not captured, the one this
+-- stream is decoded on.  Which port the preference names plays no part.
+local function from_client(pinfo)
+    local stream = tcp_stream()
+    local server_port = stream and server_ports[stream.value] or pinfo.match_uint
+    return pinfo.dst_port == server_port and pinfo.src_port ~= server_port
+end
+
 function proto.dissector(tvb, pinfo, tree)
     if tvb:len() == 0 then return 0 end
     pinfo.cols.protocol = "QCDR"
-    if pinfo.dst_port == proto.prefs.port and pinfo.src_port ~= proto.prefs.port then
-        return dissect_polls(tvb, pinfo, tree)
-    end
+    if from_client(pinfo) then return dissect_polls(tvb, pinfo, tree) end
     pinfo.cols.info = ""
     -- Records have a fixed length: known from the first byte on, so a record
     -- is reassembled from exactly its own bytes.
