@@ -60,13 +60,17 @@ local function add(tree, field, tvb, offset, size)
     return nil
 end
 
+-- What the library keeps of a route request's digits: 31 characters of
+-- digits A (its text's last byte is the NUL), 28 of digits B.
+local DIGITS_A_KEPT, DIGITS_B_KEPT = 31, 28
+
 local function route_request(tree, tvb)
     local d = wire.add_date(tree, date, tvb, 4)
     add(tree, f.number_a, tvb, 8, 4)
     add(tree, f.number_b, tvb, 12, 4)
     add(tree, f.request_id, tvb, 16, 4)
-    local b = wire.add_digits(tree, f.digits_b, tvb, 20, 32, 28)
-    local a = wire.add_digits(tree, f.digits_a, tvb, 52, 32)
+    local b = wire.add_digits(tree, f.digits_b, tvb, 20, 32, DIGITS_B_KEPT)
+    local a = wire.add_digits(tree, f.digits_a, tvb, 52, 32, DIGITS_A_KEPT)
     return string.format("%s %s -> %s, digits %s/%s", tostring(wire.le(tvb, 16, 4)), tostring(wire.le_i32(tvb, 8)),
         tostring(wire.le_i32(tvb, 12)), a or "?", b or "?") .. (d and (", " .. wire.date_text(d)) or "")
 end

@@ -83,6 +83,11 @@ local KINDS = {
     [4] = { number_a = true, word_a = true, word_b = true },
 }
 
+-- What the library keeps of the texts: a 32-code field gives at most 31
+-- characters (the last byte of its 32-byte text is the NUL), digits C at
+-- most 28, and the 96-byte text at most 95.
+local DIGITS_KEPT, DIGITS_C_KEPT, TEXT_KEPT = 31, 28, 95
+
 -- The record's fields in their order: offset, size, field, what carries it
 -- (a key of the kind tables) and how it is added.
 local LAYOUT = {
@@ -90,9 +95,9 @@ local LAYOUT = {
     { 4, 4, f.number_b, "number_b" },
     { 8, 4, f.number_c, "number_c" },
     { 12, 4, f.number_d, "number_d" },
-    { 24, 32, f.digits_a, "digits_a", "digits", 32 },
-    { 56, 32, f.digits_b, "digits_b", "digits", 32 },
-    { 88, 32, f.digits_c, "digits_c", "digits", 28 },
+    { 24, 32, f.digits_a, "digits_a", "digits", DIGITS_KEPT },
+    { 56, 32, f.digits_b, "digits_b", "digits", DIGITS_KEPT },
+    { 88, 32, f.digits_c, "digits_c", "digits", DIGITS_C_KEPT },
     { 124, 4, f.duration_count, "duration" },
     { 128, 4, f.value_a, "values" },
     { 132, 4, f.value_b, "values" },
@@ -139,8 +144,8 @@ local function add_checks(tree, tvb, bytes)
 end
 
 local function add_field(tree, tvb, place)
-    local offset, size, field, _, how, read = place[1], place[2], place[3], place[4], place[5], place[6]
-    if how == "digits" then return wire.add_digits(tree, field, tvb, offset, size, read) end
+    local offset, size, field, _, how, keep = place[1], place[2], place[3], place[4], place[5], place[6]
+    if how == "digits" then return wire.add_digits(tree, field, tvb, offset, size, keep) end
     return tree:add_le(field, tvb(offset, size))
 end
 
@@ -180,7 +185,7 @@ local function dissect_record(tvb, pinfo, tree)
             end
         end
     end
-    if kind == 1 or kind == 2 then wire.add_text(item, f.text, tvb, 24, 96) end
+    if kind == 1 or kind == 2 then wire.add_text(item, f.text, tvb, 24, 96, TEXT_KEPT) end
     item:add(f.unused, tvb(17, 7)):append_text(" (bytes 17-23: the kind word's other bytes, and 4 more)")
     item:add(f.unused, tvb(144, 6)):append_text(" (bytes 144-149)")
     local whole = add_checks(item, tvb, bytes)
