@@ -169,6 +169,7 @@ ADJUNCT_CASES = [
     (adjunct(0x81, first=1), {"qadjunct.not_zero"}, {}),
     (adjunct(0x81, b"\x00" * 4, length=0), {"qadjunct.longer"}, {}),
     (route_request()[:40], {"qadjunct.truncated", "qadjunct.short_body"}, {}),
+    (route_request()[:14], {"qadjunct.truncated", "qadjunct.short_body"}, {"qadjunct.number_a": "4711"}),
     (route_request(digits_a=ALL_CODES, digits_b=ALL_CODES), set(),
      {"qadjunct.digits_a": ALL_DIGITS[:31], "qadjunct.digits_b": ALL_DIGITS[:28]}),
     (adjunct(0x22), {"qadjunct.unknown_type"}, {}),
