@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """A call-record feed whose records the simulator writes in pieces of 1 to
-200 bytes over segments of at most 88 bytes, captured on the loopback of a
-private network namespace and read through the dissectors: every record is
+200 bytes over segments of at most 88 bytes, on a port other than the
+call-record stream's own, captured on the loopback of a private network
+namespace and read through the dissectors with Decode As: every record is
 reassembled from its segments, whole, in order, and as the library decoded
-it (the console's records).
+it (the console's records), and every byte the console sent is a poll,
+whichever of the connection's two ports Decode As names.
 
     check_feed.py SIM CONSOLE    (inside a private network namespace)
 """
@@ -17,10 +19,10 @@ import time
 sys.dont_write_bytecode = True  # run from the source tree: leave it as it is
 
 from cdr_oracle import check_records, records_in
-from tshark import Capture, Checks, dissect, expect_clean, require_tools
+from tshark import Capture, Checks, dissect, expect_clean, labels, require_tools
 
 RECORDS = 300
-PORT = 7001
+PORT = 7005  # not the preference's 7001: decoded by Decode As
 SEGMENT = 88
 
 
@@ -56,7 +58,9 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         pcap = os.path.join(work, "feed.pcapng")
         notes = run_feed(sim, console, pcap)
-        packets = dissect(pcap)
+        packets = dissect(pcap, "-d", "tcp.port==%d,qcdr" % PORT)
+        client_port = next(p.value("tcp.srcport") for p in packets if p.value("tcp.dstport") == str(PORT))
+        by_client_port = dissect(pcap, "-d", "tcp.port==%s,qcdr" % client_port)
     checks = Checks()
     expect_clean(checks, packets)
     printed = [n for n in notes if n["event"] == "record"]
@@ -68,8 +72,13 @@ def main():
     checks.expect(spans and min(spans) >= 2, "every record reassembled from two segments or more")
     lengths = {p.value("tcp.reassembled.length") for p, _ in records_in(packets)}
     checks.equal(lengths, {"154"}, "reassembled from exactly the record's bytes")
-    checks.end("%d records reassembled from %d segments of at most %d bytes (each from %d to %d segments)"
-               % (count, len(sizes), max(sizes or [0]), min(spans or [0]), max(spans or [0])))
+    to_server = [p for p in packets if p.value("tcp.dstport") == str(PORT)]
+    sent = sum(int(p.value("tcp.len")) for p in to_server)
+    polls = [f.show for p in to_server for proto in p.ours() for f in proto.all("qcdr.poll")]
+    checks.expect(sent and polls == ["0x58"] * sent, "the console's %d bytes shown as polls: %s" % (sent, polls))
+    checks.expect(labels(by_client_port) == labels(packets), "decoded alike with Decode As on the console's port")
+    checks.end("%d records reassembled from %d segments of at most %d bytes (each from %d to %d segments), %d polls"
+               % (count, len(sizes), max(sizes or [0]), min(spans or [0]), max(spans or [0]), len(polls)))
 
 
 main()

@@ -10,6 +10,7 @@ follow their preferences and Decode As.
 """
 import os
 import random
+import re
 import socket
 import subprocess
 import sys
@@ -19,7 +20,7 @@ sys.dont_write_bytecode = True  # run from the source tree: leave it as it is
 
 import mutations
 from cdr_oracle import records_in
-from tshark import Capture, Checks, dissect, experts, faults, require_tools
+from tshark import Capture, Checks, dissect, experts, faults, info_column, labels, require_tools
 
 STATION_PORT, FEED_PORT, ADJUNCT_PORT, OTHER_PORT = 5001, 7001, 7002, 5999
 RANDOM_DATAGRAMS = 400
@@ -105,6 +106,7 @@ def main():
         by_pref = dissect(pcap, "-o", "qstation.port:%d" % OTHER_PORT, *only_other)
         by_decode_as = dissect(pcap, "-d", "udp.port==%d,qstation" % OTHER_PORT, *only_other)
         installed = dissect(pcap, "-c", str(len(mutations.STATION_CASES)), installed=True)
+        infos = info_column(pcap) + info_column(cut) + info_column(pcap, "-o", "tcp.desegment_tcp_streams:FALSE")
 
     for fault in faults(packets, malformed=True) + faults(cut_packets, malformed=True) + faults(unassembled, True):
         checks.expect(False, fault)
@@ -138,8 +140,9 @@ def main():
     polls = [(f.show, {n for n, _ in experts(f)}) for p in packets for proto in p.ours() for f in proto.all("qcdr.poll")]
     checks.equal(polls, [("0x58", set()), ("0x41", {"qcdr.not_poll"}), ("0x58", set())], "poll bytes")
 
-    def labels(view):
-        return [n.label for p in view for proto in p.ours() for n in proto.walk()]
+    # What a short or broken packet lacks is left out, never shown as Lua's nil.
+    texts = infos + labels(packets) + labels(cut_packets) + labels(unassembled)
+    checks.equal([t for t in texts if re.search(r"\bnil\b", t)], [], "texts that show a nil")
 
     checks.expect(labels(installed) and labels(installed) == labels(packets[:len(installed)]),
                   "the dissectors copied into the plugin folder decode as they do from the command line")

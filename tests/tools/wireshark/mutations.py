@@ -50,15 +50,15 @@ def date_word(year, month, day, hour, minute, second):
     return (year - 2000) << 26 | month << 22 | day << 17 | hour << 12 | minute << 6 | second
 
 
-def call_record(kind=5, when=(2024, 5, 17, 10, 30, 0), spoil=None):
-    """A sealed 154-byte call record; `spoil` names the check to break:
+def call_record(kind=5, when=(2024, 5, 17, 10, 30, 0), spoil=None, texts=bytes([4, 7, 1, 1])):
+    """A sealed 154-byte call record whose 96 bytes of digits or text start
+    with `texts` (0xFF after them); `spoil` names the check to break:
     marker, sum, check or swapped (the check sum's bytes the wrong way
     round)."""
     r = bytearray(154)
     r[0:16] = struct.pack("<iiiI", 17, 4711, 1, 1000)
     r[16] = kind
-    r[24:28] = bytes([4, 7, 1, 1])
-    r[28:120] = b"\xff" * 92
+    r[24:120] = texts.ljust(96, b"\xff")
     r[120:124] = u32(date_word(*when))
     r[150] = 0xFF
     r[151] = sum(r[:151]) % 256
@@ -82,9 +82,15 @@ def adjunct(type, body=b"", length=None, first=0):
     return bytes([first, type]) + struct.pack("<H", len(body) if length is None else length) + body
 
 
-def route_request(when=(2024, 5, 17, 11, 0, 0), request_id=1):
+def route_request(when=(2024, 5, 17, 11, 0, 0), request_id=1, digits_a=bytes([4, 7, 1, 1]), digits_b=bytes([1, 7])):
     body = struct.pack("<IiiI", date_word(*when), 4711, 17, request_id)
-    return adjunct(0x41, body + bytes([1, 7]) + b"\xff" * 30 + bytes([4, 7, 1, 1]) + b"\xff" * 28)
+    return adjunct(0x41, body + digits_b.ljust(32, b"\xff") + digits_a.ljust(32, b"\xff"))
+
+
+# Every dial code twice: 32 codes, of which the library keeps 31 (28 where
+# it reads only 28).
+ALL_CODES = bytes(range(16)) * 2
+ALL_DIGITS = "0123456789ABCD*#" * 2
 
 
 # Station datagrams: each with the expert infos its frame must show and
@@ -163,6 +169,9 @@ ADJUNCT_CASES = [
     (adjunct(0x81, first=1), {"qadjunct.not_zero"}, {}),
     (adjunct(0x81, b"\x00" * 4, length=0), {"qadjunct.longer"}, {}),
     (route_request()[:40], {"qadjunct.truncated", "qadjunct.short_body"}, {}),
+    (route_request()[:14], {"qadjunct.truncated", "qadjunct.short_body"}, {"qadjunct.number_a": "4711"}),
+    (route_request(digits_a=ALL_CODES, digits_b=ALL_CODES), set(),
+     {"qadjunct.digits_a": ALL_DIGITS[:31], "qadjunct.digits_b": ALL_DIGITS[:28]}),
     (adjunct(0x22), {"qadjunct.unknown_type"}, {}),
     (route_request(when=(2024, 13, 0, 25, 61, 62)), {"qadjunct.date.out_of_range"}, {}),
 ]
@@ -177,6 +186,9 @@ RECORD_CASES = [
     (call_record(spoil="check"), {"qcdr.check.bad"}, {}),
     (call_record(spoil="swapped"), {"qcdr.check.bad"}, {}),
     (call_record(kind=0x41, when=(2024, 0, 0, 24, 60, 63)), {"qcdr.date.out_of_range"}, {"qcdr.kind_letter": "B"}),
+    (call_record(texts=ALL_CODES * 3), set(),
+     {"qcdr.digits_a": ALL_DIGITS[:31], "qcdr.digits_b": ALL_DIGITS[:31], "qcdr.digits_c": ALL_DIGITS[:28]}),
+    (call_record(kind=1, texts=bytes(range(32, 128))), set(), {"qcdr.text": bytes(range(32, 127)).decode()}),
 ]
 
 

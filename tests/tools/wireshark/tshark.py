@@ -68,10 +68,10 @@ class Node:
         return [c for c in self.children if c.name in OURS]
 
 
-def dissect(capture, *options, installed=False):
-    """The packets of `capture`, each a Node whose children are its
-    protocols.  The dissectors are given to tshark on its command line, or
-    when `installed`, copied into the plugin folder as a user installs them."""
+def _tshark(capture, options, installed=False):
+    """tshark's output for `capture`.  The dissectors are given to tshark on
+    its command line, or when `installed`, copied into the plugin folder as
+    a user installs them."""
     with tempfile.TemporaryDirectory() as home:
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
         env.pop("WIRESHARK_CONFIG_DIR", None)
@@ -79,12 +79,30 @@ def dissect(capture, *options, installed=False):
         if installed:
             shutil.copytree(os.path.dirname(DISSECTOR), os.path.join(home, ".local", "lib", "wireshark", "plugins"))
             script = []
-        run = subprocess.run(["tshark", "-n", "-r", capture, "-T", "pdml"] + script + list(options), env=env,
+        run = subprocess.run(["tshark", "-n", "-r", capture] + script + list(options), env=env,
                              capture_output=True, text=True, errors="replace")
     if run.returncode != 0 or "Lua: Error" in run.stderr:
         raise AssertionError("tshark failed (%d): %s" % (run.returncode, run.stderr))
-    root = ElementTree.fromstring(run.stdout)
+    return run.stdout
+
+
+def dissect(capture, *options, installed=False):
+    """The packets of `capture`, each a Node whose children are its
+    protocols."""
+    root = ElementTree.fromstring(_tshark(capture, ["-T", "pdml"] + list(options), installed))
     return [Node(packet) for packet in root.iter("packet")]
+
+
+def info_column(capture, *options):
+    """The info column of every frame of `capture` that our protocols
+    decoded."""
+    fields = ["-T", "fields", "-e", "_ws.col.Info", "-Y", " || ".join(OURS)]
+    return _tshark(capture, fields + list(options)).splitlines()
+
+
+def labels(packets):
+    """The text of every item of our protocols in `packets`, in order."""
+    return [n.label for p in packets for proto in p.ours() for n in proto.walk()]
 
 
 def experts(node):

@@ -60,23 +60,41 @@ local function add(tree, field, tvb, offset, size)
     return nil
 end
 
+-- What the library keeps of a route request's digits: 31 characters of
+-- digits A (its text's last byte is the NUL), 28 of digits B.
+local DIGITS_A_KEPT, DIGITS_B_KEPT = 31, 28
+
+-- The arguments that are neither nil nor empty, joined by `separator`.
+local function joined(separator, ...)
+    local present = {}
+    for i = 1, select("#", ...) do
+        local part = select(i, ...)
+        if part and part ~= "" then present[#present + 1] = part end
+    end
+    return table.concat(present, separator)
+end
+
+-- Each decoder adds the fields that were captured and returns a summary of
+-- them: a field not captured is left out, never shown as a placeholder.
 local function route_request(tree, tvb)
     local d = wire.add_date(tree, date, tvb, 4)
     add(tree, f.number_a, tvb, 8, 4)
     add(tree, f.number_b, tvb, 12, 4)
     add(tree, f.request_id, tvb, 16, 4)
-    local b = wire.add_digits(tree, f.digits_b, tvb, 20, 32, 28)
-    local a = wire.add_digits(tree, f.digits_a, tvb, 52, 32)
-    return string.format("%s %s -> %s, digits %s/%s", tostring(wire.le(tvb, 16, 4)), tostring(wire.le_i32(tvb, 8)),
-        tostring(wire.le_i32(tvb, 12)), a or "?", b or "?") .. (d and (", " .. wire.date_text(d)) or "")
+    local b = wire.add_digits(tree, f.digits_b, tvb, 20, 32, DIGITS_B_KEPT)
+    local a = wire.add_digits(tree, f.digits_a, tvb, 52, 32, DIGITS_A_KEPT)
+    local id, number_a, number_b = wire.le(tvb, 16, 4), wire.le_i32(tvb, 8), wire.le_i32(tvb, 12)
+    local call = number_a and (number_b and string.format("%d -> %d", number_a, number_b) or ("from " .. number_a))
+    local digits = b and (a and string.format("digits %s/%s", a, b) or ("digits B " .. b))
+    return joined(", ", joined(" ", id and tostring(id), call), digits, d and wire.date_text(d))
 end
 
 local function route_response(tree, tvb)
     add(tree, f.request_id, tvb, 4, 4)
     add(tree, f.value, tvb, 8, 4)
     local digits = wire.add_digits(tree, f.digits, tvb, 12, 32)
-    return string.format("%s: %s, value %s", tostring(wire.le(tvb, 4, 4)), digits or "?",
-        tostring(wire.le_i32(tvb, 8)))
+    local id, value = wire.le(tvb, 4, 4), wire.le_i32(tvb, 8)
+    return joined(": ", id and tostring(id), joined(", ", digits, value and ("value " .. value)))
 end
 
 function proto.dissector(tvb, pinfo, tree)
@@ -114,13 +132,14 @@ function proto.dissector(tvb, pinfo, tree)
         root:add_proto_expert_info(e.unknown_type)
     end
     local used = SIZES[type] or HEADER
-    if reported < used then
-        root:add_proto_expert_info(e.short_body,
-            string.format("%s of %s: its layout takes %d", name, wire.bytes_text(reported), used))
+    local short = reported < used
+    if short then
+        root:add_proto_expert_info(e.short_body, string.format("%s of %s: its layout takes %d%s", name,
+            wire.bytes_text(reported), used, type == ROUTE_REQUEST and "; the link does not take it" or ""))
     elseif n > used then
         root:add(f.rest, tvb(used, n - used))
     end
-    local summary = name .. (detail and (" " .. detail) or "")
+    local summary = joined(" ", name, detail, short and string.format("(%s of %d)", wire.bytes_text(reported), used))
     root:append_text(": " .. summary)
     pinfo.cols.info = summary
     return n

@@ -83,6 +83,11 @@ local KINDS = {
     [4] = { number_a = true, word_a = true, word_b = true },
 }
 
+-- What the library keeps of the texts: a 32-code field gives at most 31
+-- characters (the last byte of its 32-byte text is the NUL), digits C at
+-- most 28, and the 96-byte text at most 95.
+local DIGITS_KEPT, DIGITS_C_KEPT, TEXT_KEPT = 31, 28, 95
+
 -- The record's fields in their order: offset, size, field, what carries it
 -- (a key of the kind tables) and how it is added.
 local LAYOUT = {
@@ -90,9 +95,9 @@ local LAYOUT = {
     { 4, 4, f.number_b, "number_b" },
     { 8, 4, f.number_c, "number_c" },
     { 12, 4, f.number_d, "number_d" },
-    { 24, 32, f.digits_a, "digits_a", "digits", 32 },
-    { 56, 32, f.digits_b, "digits_b", "digits", 32 },
-    { 88, 32, f.digits_c, "digits_c", "digits", 28 },
+    { 24, 32, f.digits_a, "digits_a", "digits", DIGITS_KEPT },
+    { 56, 32, f.digits_b, "digits_b", "digits", DIGITS_KEPT },
+    { 88, 32, f.digits_c, "digits_c", "digits", DIGITS_C_KEPT },
     { 124, 4, f.duration_count, "duration" },
     { 128, 4, f.value_a, "values" },
     { 132, 4, f.value_b, "values" },
@@ -139,8 +144,8 @@ local function add_checks(tree, tvb, bytes)
 end
 
 local function add_field(tree, tvb, place)
-    local offset, size, field, _, how, read = place[1], place[2], place[3], place[4], place[5], place[6]
-    if how == "digits" then return wire.add_digits(tree, field, tvb, offset, size, read) end
+    local offset, size, field, _, how, keep = place[1], place[2], place[3], place[4], place[5], place[6]
+    if how == "digits" then return wire.add_digits(tree, field, tvb, offset, size, keep) end
     return tree:add_le(field, tvb(offset, size))
 end
 
@@ -180,7 +185,7 @@ local function dissect_record(tvb, pinfo, tree)
             end
         end
     end
-    if kind == 1 or kind == 2 then wire.add_text(item, f.text, tvb, 24, 96) end
+    if kind == 1 or kind == 2 then wire.add_text(item, f.text, tvb, 24, 96, TEXT_KEPT) end
     item:add(f.unused, tvb(17, 7)):append_text(" (bytes 17-23: the kind word's other bytes, and 4 more)")
     item:add(f.unused, tvb(144, 6)):append_text(" (bytes 144-149)")
     local whole = add_checks(item, tvb, bytes)
@@ -218,12 +223,40 @@ local function dissect_one(tvb, pinfo, tree)
     return RECORD
 end
 
+-- The server's port of each connection whose opening was captured, by TCP
+-- stream: where the client's SYN went.  Only connections on a port decoded
+-- as this protocol (by its preference or Decode As, either end) are kept.
+local server_ports = {}
+local tcp_stream = Field.new("tcp.stream")
+local tcp_ports = DissectorTable.get("tcp.port")
+local openings = Listener.new("tcp", "tcp.flags.syn == 1 && tcp.flags.ack == 0")
+
+local function decoded_here(port)
+    local dissector = tcp_ports:get_dissector(port)
+    return dissector ~= nil and tostring(dissector):lower() == "qcdr"
+end
+
+function openings.packet(_, _, tcp)
+    if decoded_here(tcp.th_dport) or decoded_here(tcp.th_sport) then server_ports[tcp.th_stream] = tcp.th_dport end
+end
+
+function proto.init()
+    server_ports = {}
+end
+
+-- True when the client sent the packet.  The server's port is the one the
+-- connection was opened to; when its opening was not captured, the one this
+-- stream is decoded on.  Which port the preference names plays no part.
+local function from_client(pinfo)
+    local stream = tcp_stream()
+    local server_port = stream and server_ports[stream.value] or pinfo.match_uint
+    return pinfo.dst_port == server_port and pinfo.src_port ~= server_port
+end
+
 function proto.dissector(tvb, pinfo, tree)
     if tvb:len() == 0 then return 0 end
     pinfo.cols.protocol = "QCDR"
-    if pinfo.dst_port == proto.prefs.port and pinfo.src_port ~= proto.prefs.port then
-        return dissect_polls(tvb, pinfo, tree)
-    end
+    if from_client(pinfo) then return dissect_polls(tvb, pinfo, tree) end
     pinfo.cols.info = ""
     -- Records have a fixed length: known from the first byte on, so a record
     -- is reassembled from exactly its own bytes.

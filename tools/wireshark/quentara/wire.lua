@@ -51,17 +51,21 @@ function wire.dial_digits(tvb, offset, count)
     return table.concat(digits), #digits
 end
 
--- Adds a dial-code buffer as the digits it carries; `read` is how many of
--- its codes the receiver looks at (28 of a 32-byte field, for some).
--- Returns the digits, or nil when the buffer was not captured whole.
-function wire.add_digits(tree, field, tvb, offset, size, read)
+-- Adds a dial-code buffer as the digits it carries; `keep` is how many of
+-- its codes the receiver keeps (31 or 28 of a 32-byte field, for some), and
+-- codes past them are noted as not kept.  Returns the digits, or nil when
+-- the buffer was not captured whole.
+function wire.add_digits(tree, field, tvb, offset, size, keep)
     if not wire.has(tvb, offset, size) then return nil end
-    local digits, used = wire.dial_digits(tvb, offset, read or size)
+    keep = keep or size
+    local digits, used = wire.dial_digits(tvb, offset, keep)
     local item = tree:add(field, tvb(offset, size), digits)
     if used == 0 then
         item:append_text(" (none)")
     else
-        item:append_text(string.format(" (%d code%s)", used, used == 1 and "" or "s"))
+        local more = used == keep and keep < size and wire.dial_char(tvb(offset + keep, 1):uint())
+        item:append_text(string.format(" (%d code%s%s)", used, used == 1 and "" or "s",
+            more and string.format("; codes after the first %d not kept", keep) or ""))
     end
     return digits
 end
@@ -74,11 +78,16 @@ function wire.safe_text(raw)
     return (raw:gsub("[^\32-\126]", function(c) return string.format("\\x%02X", c:byte()) end)), nul ~= nil
 end
 
--- Adds `size` bytes of text from `offset`, shown up to its first NUL.
-function wire.add_text(tree, field, tvb, offset, size)
+-- Adds `size` bytes of text from `offset`, shown up to its first NUL and at
+-- most `keep` bytes long (what the receiver keeps of it; all by default).
+function wire.add_text(tree, field, tvb, offset, size, keep)
     if not wire.has(tvb, offset, size) then return nil end
-    local text = wire.safe_text(tvb:raw(offset, size))
-    tree:add(field, tvb(offset, size), text)
+    keep = keep or size
+    local text, ended = wire.safe_text(tvb:raw(offset, keep))
+    local item = tree:add(field, tvb(offset, size), text)
+    if not ended and keep < size and tvb(offset + keep, 1):uint() ~= 0 then
+        item:append_text(string.format(" (bytes after the first %d not kept)", keep))
+    end
     return text
 end
 
