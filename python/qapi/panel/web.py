@@ -94,7 +94,9 @@ async def _file(request):
     return web.Response(body=(STATIC / name).read_bytes(), content_type=kind, charset="utf-8")
 
 
-def make_app(hub, operations, token=None, port=8080, origins=()):
+def make_app(hub, operations, submit, token=None, port=8080, origins=()):
+    """The panel's web application; `submit(job)` runs job() on the
+    library's thread and returns an awaitable of its reply."""
     guard = Guard(token, port)
     origins = frozenset(origins)
     app = web.Application(middlewares=[guard.middleware])
@@ -118,9 +120,10 @@ def make_app(hub, operations, token=None, port=8080, origins=()):
                     command = json.loads(message.data)
                 except ValueError:
                     command = None
-                reply = operations.carry_out(command)
-                reply.update(type="result", id=command.get("id") if isinstance(command, dict) else None)
-                browser.post(reply)
+                reply, job = operations.prepare(command)
+                if job is not None:
+                    reply = await submit(job)
+                browser.post(dict(reply, type="result", id=command.get("id") if isinstance(command, dict) else None))
         finally:
             hub.leave(browser)
             sending.cancel()
