@@ -32,6 +32,7 @@ MAX_WAITING = 64
 MAX_WAITING_BYTES = 256 * 1024
 STALL_SECONDS = 10.0
 CLOSE_SECONDS = 10.0
+STOP_SECONDS = 1.0
 
 
 def _json(message):
@@ -166,6 +167,12 @@ class Hub:
 
     def leave(self, browser):
         self.browsers.discard(browser)
+
+    async def close_all(self, app=None):
+        """Closes every connection, as the panel stops: the pages hear that
+        it went away, and its exit waits at most STOP_SECONDS for them."""
+        closing = [browser.close(seconds=STOP_SECONDS) for browser in self.browsers]
+        await asyncio.gather(*closing, return_exceptions=True)
 
     def flush(self):
         changes = self.state.take_changes()

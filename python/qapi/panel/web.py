@@ -124,6 +124,7 @@ def make_app(hub, operations, submit, token=None, port=8080, origins=()):
     async def headers(request, response):
         response.headers.update(_HEADERS)
     app.on_response_prepare.append(headers)
+    app.on_shutdown.append(hub.close_all)
 
     async def websocket(request):
         if not trusted_origin(request, origins):
