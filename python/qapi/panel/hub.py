@@ -8,7 +8,8 @@ hears nothing for a while takes the panel for gone: "alive" goes out every
 ALIVE_SECONDS when nothing else does.
 
 What one browser can hold of the panel is bounded.  At most MAX_BROWSERS
-are connected at once.  The whole messages waiting for one (the state, the
+are connected at once, each with a system send buffer of a fixed size
+(SEND_BUFFER).  The whole messages waiting for one (the state, the
 results of its commands) are at most MAX_WAITING, of MAX_WAITING_BYTES
 together; its commands are read no faster than it takes their results
 (room()), and a message it has not taken within STALL_SECONDS means it no
@@ -21,6 +22,7 @@ import asyncio
 import collections
 import fcntl
 import json
+import socket
 import termios
 import time
 
@@ -33,6 +35,7 @@ MAX_WAITING_BYTES = 256 * 1024
 STALL_SECONDS = 10.0
 CLOSE_SECONDS = 10.0
 STOP_SECONDS = 1.0
+SEND_BUFFER = 128 * 1024     # the system's buffer of one connection, which it doubles: no growing past it
 
 
 def _json(message):
@@ -161,6 +164,9 @@ class Hub:
         when MAX_BROWSERS are connected already."""
         if len(self.browsers) >= MAX_BROWSERS:
             return None
+        connection = transport.get_extra_info("socket") if transport is not None else None
+        if connection is not None:
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, SEND_BUFFER)
         browser = _Browser(ws, transport, dict(self.state.full(), type="state"))
         self.browsers.add(browser)
         return browser

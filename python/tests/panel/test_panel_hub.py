@@ -65,6 +65,9 @@ class Transport:
     def abort(self):
         self.aborted = True
 
+    def get_extra_info(self, name):
+        return None
+
 
 def test_a_browser_that_stops_reading_is_closed_and_the_others_keep_their_updates(monkeypatch):
     monkeypatch.setattr(hub_module, "STALL_SECONDS", 0.2)
