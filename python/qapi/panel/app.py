@@ -29,8 +29,8 @@ async def serve(o):
         return 1
     hub = Hub(state, o.flush_ms)
     operations = Operations(telephony.station, state, link=lambda: telephony.link)
-    runner = web.AppRunner(make_app(hub, operations, o.token, o.listen[1], o.origin), handle_signals=False,
-                           access_log=None)
+    runner = web.AppRunner(make_app(hub, operations, telephony.submit, o.token, o.listen[1], o.origin),
+                           handle_signals=False, access_log=None)
     await runner.setup()
     try:
         await web.TCPSite(runner, o.listen[0], o.listen[1]).start()

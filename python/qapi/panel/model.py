@@ -5,8 +5,15 @@ The state is kept as plain JSON-ready values in sections ("station",
 change marks its section; take_changes() hands over what changed since the
 last call, the lamps as the latest status of each lamp that changed, so
 that a burst of status reports becomes one value per lamp.
+
+The library's thread tells the state what happened and the web server's
+thread reads it: every public method holds the state's lock, and a value
+once published is replaced, never changed, so what full() and
+take_changes() hand out stays as it was when they handed it out.
 """
 import collections
+import functools
+import threading
 import time
 
 import qapi
@@ -85,6 +92,14 @@ def _record(note):
             "text": note.text if one_text else ""}
 
 
+def _locked(method):
+    @functools.wraps(method)
+    def holding(self, *arguments):
+        with self._lock:
+            return method(self, *arguments)
+    return holding
+
+
 class PanelState:
     def __init__(self, station_id, watched, records_kept=20, feed=None, link=None, clock=time.monotonic):
         self.station_id = station_id
@@ -104,12 +119,15 @@ class PanelState:
         self._routes = {}            # handle -> (the page's entry, deadline)
         self._dirty = set()
         self._dirty_lamps = {}
+        self._lock = threading.RLock()
 
     # What the browsers are sent.
+    @_locked
     def full(self):
         return dict(self.sections, lamps=self._lamps(self.lamps), order=self.watched, station_number=self.station_id,
                     lamp_names={str(status): name for status, name in LAMP_STATUSES.items()})
 
+    @_locked
     def take_changes(self):
         """The sections changed since the last call (None: nothing did)."""
         self._expire_routes()
@@ -131,6 +149,7 @@ class PanelState:
             self._dirty.add(name)
 
     # Notifications.
+    @_locked
     def apply(self, note):
         kind = type(note)
         if kind is qapi.ExtensionStatus:
@@ -168,14 +187,17 @@ class PanelState:
     def _park_line(line):
         return {"line": line, "key": park_key(line.split(" ", 1)[0])}
 
+    @_locked
     def feed_state(self, state, text=None):
         if self.sections["feed"] is not None:
             self._set("feed", dict(self.sections["feed"], state=state, text=text))
 
+    @_locked
     def link_state(self, state, text=None):
         if self.sections["link"] is not None:
             self._set("link", dict(self.sections["link"], state=state, text=text))
 
+    @_locked
     def route_answered(self, handle):
         if self._routes.pop(handle, None) is not None:
             self._publish_routes()

@@ -2,7 +2,9 @@
 
 A command is a JSON object {"op": NAME, ...}; every one is checked here
 before the library sees it, and every outcome is a reply the page shows:
-{"ok": true} or {"ok": false, "text": "Answer refused: ..."}.
+{"ok": true} or {"ok": false, "text": "Answer refused: ..."}.  The check
+needs no library and runs on the web server's thread; what passes it is
+carried out on the library's.
 """
 import qapi
 
@@ -51,14 +53,21 @@ class Operations:
         self.state = state
         self.link = link
 
-    def carry_out(self, command):
+    def prepare(self, command):
+        """Checks `command`, on any thread: (reply, None) for a command
+        answered as it stands, or (None, job), where job() carries it out on
+        the library's thread and returns the reply."""
         if not isinstance(command, dict) or not isinstance(command.get("op"), str):
-            return {"ok": False, "text": "A command names its op"}
+            return {"ok": False, "text": "A command names its op"}, None
         op = command["op"]
         try:
             label, run = self._prepare(op, command)
         except CommandError as e:
-            return {"ok": False, "text": f"{op}: {e}"}
+            return {"ok": False, "text": f"{op}: {e}"}, None
+        return None, lambda: self._carry_out(label, run)
+
+    @staticmethod
+    def _carry_out(label, run):
         try:
             run()
         except qapi.RefusedError as e:

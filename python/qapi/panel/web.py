@@ -7,10 +7,13 @@
   name a loopback host, so a web page elsewhere cannot reach it through a
   name that resolves to this machine.
 - The WebSocket takes only connections whose Origin is the panel's own (or
-  one named with --origin, for a page served through a reverse proxy).
+  one named with --origin, for a page served through a reverse proxy), at
+  most hub.MAX_BROWSERS at once, each command of at most MAX_COMMAND bytes,
+  at the rate of limits.py, one at a time.
 - Every answer forbids framing, sniffing, caching and any script, style or
   connection from elsewhere; the page builds its content from text only.
 """
+import asyncio
 import hmac
 import json
 import urllib.parse
@@ -18,6 +21,7 @@ from pathlib import Path
 
 from aiohttp import WSMsgType, web
 
+from .limits import COMMANDS_PER_SECOND, TokenBucket
 from .options import is_loopback
 
 STATIC = Path(__file__).with_name("static")
@@ -94,7 +98,25 @@ async def _file(request):
     return web.Response(body=(STATIC / name).read_bytes(), content_type=kind, charset="utf-8")
 
 
-def make_app(hub, operations, token=None, port=8080, origins=()):
+async def _answer(message, bucket, operations, submit):
+    """The reply to one message of a browser: checked here, carried out on
+    the library's thread through `submit` when it passes."""
+    try:
+        command = json.loads(message.data) if message.type == WSMsgType.TEXT else None
+    except ValueError:
+        command = None
+    if not bucket.take():
+        reply = {"ok": False, "text": f"Too many commands: at most {COMMANDS_PER_SECOND} a second"}
+    else:
+        reply, job = operations.prepare(command)
+        if job is not None:
+            reply = await submit(job)
+    return dict(reply, type="result", id=command.get("id") if isinstance(command, dict) else None)
+
+
+def make_app(hub, operations, submit, token=None, port=8080, origins=()):
+    """The panel's web application; `submit(job)` runs job() on the
+    library's thread and returns an awaitable of its reply."""
     guard = Guard(token, port)
     origins = frozenset(origins)
     app = web.Application(middlewares=[guard.middleware])
@@ -102,28 +124,39 @@ def make_app(hub, operations, token=None, port=8080, origins=()):
     async def headers(request, response):
         response.headers.update(_HEADERS)
     app.on_response_prepare.append(headers)
+    app.on_shutdown.append(hub.close_all)
 
     async def websocket(request):
         if not trusted_origin(request, origins):
             return _refuse(403, "A connection from another site's page.")
         ws = web.WebSocketResponse(heartbeat=10, max_msg_size=MAX_COMMAND)
-        await ws.prepare(request)
-        browser = hub.join(ws)
+        browser = hub.join(ws, request.transport)
+        if browser is None:
+            return _refuse(503, "Too many browsers are connected to this panel.")
+        try:
+            await ws.prepare(request)
+        except BaseException:
+            hub.leave(browser)
+            raise
         sending = request.loop.create_task(browser.send_all())
         try:
+            bucket = TokenBucket()
             async for message in ws:
-                if message.type != WSMsgType.TEXT:
+                if message.type not in (WSMsgType.TEXT, WSMsgType.BINARY):
                     continue
-                try:
-                    command = json.loads(message.data)
-                except ValueError:
-                    command = None
-                reply = operations.carry_out(command)
-                reply.update(type="result", id=command.get("id") if isinstance(command, dict) else None)
-                browser.post(reply)
+                browser.post(await _answer(message, bucket, operations, submit))
+                if bucket.flooding:
+                    browser.close("too many commands")
+                if browser.closing:
+                    break
+                await browser.room()
         finally:
-            hub.leave(browser)
             sending.cancel()
+            browser.close()
+            try:
+                await asyncio.shield(browser.closing)
+            finally:
+                hub.leave(browser)
         return ws
 
     for path in _FILES:

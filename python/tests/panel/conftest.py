@@ -17,11 +17,11 @@ from panel_support import PANEL_URL, Panel, chromium  # noqa: E402
 
 @pytest.fixture
 def panel():
-    """panel(*arguments, listen=...): a started qapi-panel, stopped at the end."""
+    """panel(*arguments, listen=..., prefix=...): a started qapi-panel, stopped at the end."""
     started = []
 
-    def start(*arguments, listen="127.0.0.1:8080", wait=True):
-        p = Panel(*arguments, listen=listen)
+    def start(*arguments, listen="127.0.0.1:8080", wait=True, prefix=()):
+        p = Panel(*arguments, listen=listen, prefix=prefix)
         started.append(p)
         return p.ready() if wait else p
 

@@ -27,14 +27,15 @@ def screenshot_path(name):
 
 
 class Panel:
-    """qapi-panel as a program, with the lines it printed."""
+    """qapi-panel as a program, with the lines it printed; `prefix` is a
+    command that runs it (e.g. in namespaces of its own)."""
 
-    def __init__(self, *arguments, listen="127.0.0.1:8080"):
+    def __init__(self, *arguments, listen="127.0.0.1:8080", prefix=()):
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR, PYTHONDONTWRITEBYTECODE="1")
         self.arguments = ["--listen", listen, *arguments]
         self.lines = []
         self._changed = threading.Condition()
-        self.process = subprocess.Popen([sys.executable, "-m", "qapi.panel", *self.arguments], env=env,
+        self.process = subprocess.Popen([*prefix, sys.executable, "-m", "qapi.panel", *self.arguments], env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True, bufsize=1)
         self._reader = threading.Thread(target=self._read, daemon=True)

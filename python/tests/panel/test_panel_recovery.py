@@ -1,7 +1,10 @@
 """The page says when the panel or the station cannot be reached, and finds them again."""
+import time
+
 from selenium.webdriver.common.by import By
 
 from panel_support import button, connected, has_text, lamp_is, registered, text, until
+from raw_websocket import RawWebSocket
 
 
 def test_the_page_waits_for_the_station_and_finds_a_restarted_panel(start_sim, panel, browser):
@@ -35,3 +38,14 @@ def test_the_page_waits_for_the_station_and_finds_a_restarted_panel(start_sim, p
           "the page says the station failed", seconds=20)
     assert text(page, "#reg") == "failed" and text(page, "#connection") == "connected"
     assert not button(page, "answer").is_enabled()
+
+
+def test_a_panel_that_stops_tells_its_connections_and_ends_at_once(sim_namespace, panel):
+    server = panel("--station", "17")
+    listening = RawWebSocket()
+    assert listening.message()["type"] == "state"
+    RawWebSocket(receive_buffer=4096)           # one that never reads
+    start = time.monotonic()
+    server.process.terminate()
+    assert server.process.wait(10) == 0 and time.monotonic() - start < 3
+    assert listening.close_code() == 1001       # going away
