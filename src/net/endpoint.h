@@ -51,7 +51,10 @@ inline constexpr uint64_t kOpenDeadlineMs = 3000;
 
 int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port);
 int openDatagram(Endpoint &endpoint, const char *hostText, uint16_t port);
-int openStream(Endpoint &endpoint, const char *hostText, uint16_t port);
+// `receiveBuffer` (bytes, 0: the system's default): the least the stream's
+// receive buffer holds, set before it connects so that the window it offers
+// (and the window's scale) can take that much; a larger default stays.
+int openStream(Endpoint &endpoint, const char *hostText, uint16_t port, int receiveBuffer = 0);
 
 // 0 = handed to the platform, 1 = not sent.
 int sendBytes(Endpoint &endpoint, const void *data, int length);
