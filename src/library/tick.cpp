@@ -76,6 +76,7 @@ void libraryTick() {
     if (station.open) {
         stationStartAdmission();
         budgetHoldBack(stationSupervisionReserve() + feedsReserve(true) + linksReserve(true));
+        stationContinueAddressLookup(station, stack().stackTick);
         stationPumpDatagrams(station, stack().stackTick, kStationSink);
         budgetHoldBack(feedsReserve(true) + linksReserve(true));
         stationClients().forEach(stationTick);

@@ -77,7 +77,9 @@ void closeEndpoint(Endpoint &endpoint);
 // Looks this host's address up again (the hosts file and the kernel's
 // interfaces and routes: nothing that waits on the network); when it has
 // changed, the group's membership and the sends move to the new address's
-// interface.  Failures keep the old address and interface.
-void refreshLocalAddress(Endpoint &endpoint);
+// interface.  Failures keep the old address and interface.  A changed hosts
+// file is read a bounded slice per call: false while the look-up is not
+// finished (the address stays as it was), to be called again.
+bool refreshLocalAddress(Endpoint &endpoint);
 
 }  // namespace qapi
