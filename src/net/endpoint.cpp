@@ -104,7 +104,8 @@ int sendBytes(Endpoint &endpoint, const void *data, int length) {
     long sent;
     switch (endpoint.kind) {
     case EndpointKind::Multicast:
-        sent = plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length), endpoint.groupAddress);
+        sent =
+            plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length), endpoint.groupAddress);
         break;
     case EndpointKind::Datagram:
     case EndpointKind::Stream:

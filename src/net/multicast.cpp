@@ -87,7 +87,8 @@ int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port) {
 bool refreshLocalAddress(Endpoint &endpoint) {
     if (!endpoint.open || endpoint.kind != EndpointKind::Multicast) return true;
     uint32_t address = 0;
-    const plat::HostAddress found = plat::thisHostAddress(endpoint.groupAddress, &address, plat::HostLookup::Slice);
+    const plat::HostAddress found =
+        plat::thisHostAddress(endpoint.groupAddress, &address, plat::HostLookup::Slice);
     if (found == plat::HostAddress::Pending) return false;
     if (found != plat::HostAddress::Found || address == 0 || address == endpoint.localAddress) return true;
     // The group follows the address: joined on the new interface first (an

@@ -109,9 +109,9 @@ void stationStartAdmission() {
 
 bool stationWeighRecord(RecordRoute route, const uint8_t *record, size_t length) {
     StationAdmission &a = stationAdmission();
-    const bool plainHostRecord = route == RecordRoute::ForHost && length >= RecordHeader::kStationRecordSize &&
-                                 record[RecordHeader::kType] != kReevaluateType &&
-                                 record[RecordHeader::kType] != kReevaluateType2;
+    const bool plainHostRecord =
+        route == RecordRoute::ForHost && length >= RecordHeader::kStationRecordSize &&
+        record[RecordHeader::kType] != kReevaluateType && record[RecordHeader::kType] != kReevaluateType2;
     if (plainHostRecord && a.hostCredit == 0) {
         a.hostCredit = budgetAffords(kWorstHostRecord);
         if (a.hostCredit > 0 && (a.work == 0 || a.work + 2 <= kStationWorkPerTick)) {
@@ -139,9 +139,7 @@ bool stationWeighRecord(RecordRoute route, const uint8_t *record, size_t length)
     return true;
 }
 
-PostCost stationSupervisionReserve() {
-    return stationAdmission().liveClients * (PostCost{0, 1} + kSnapshot);
-}
+PostCost stationSupervisionReserve() { return stationAdmission().liveClients * (PostCost{0, 1} + kSnapshot); }
 
 PostCost stationSnapshotCost() { return kSnapshot; }
 

@@ -33,8 +33,8 @@ HostsFile::Identity identityOf(const struct stat &s) {
 
 bool HostsFile::Identity::operator==(const Identity &o) const {
     if (exists != o.exists) return false;
-    return !exists || (device == o.device && inode == o.inode && size == o.size && sameTime(modified, o.modified) &&
-                       sameTime(changed, o.changed));
+    return !exists || (device == o.device && inode == o.inode && size == o.size &&
+                       sameTime(modified, o.modified) && sameTime(changed, o.changed));
 }
 
 HostsFile::Identity HostsFile::identityNow() const {
@@ -98,7 +98,8 @@ bool HostsFile::readSlice(size_t mostBytes) {
         const char *at = chunk_;
         const char *const stop = chunk_ + n;
         while (at < stop) {
-            const auto *newline = static_cast<const char *>(std::memchr(at, '\n', static_cast<size_t>(stop - at)));
+            const auto *newline =
+                static_cast<const char *>(std::memchr(at, '\n', static_cast<size_t>(stop - at)));
             const char *lineEnd = newline ? newline : stop;
             const auto bytes = static_cast<size_t>(lineEnd - at);
             if (newline && lineLength_ == 0) {
