@@ -1,4 +1,9 @@
 // Read in slices through a fixed buffer: no heap, however long the file.
+// Large-file calls in a 32-bit build too: there a plain stat fails for a file
+// whose inode number needs 64 bits.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
 #include "hosts_file.h"
 
 #include <arpa/inet.h>
@@ -23,10 +28,15 @@ bool nextWord(const char *line, size_t end, size_t &at, size_t &start) {
     return at > start;
 }
 
-bool sameTime(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
 HostsFile::Identity identityOf(const struct stat &s) {
-    return {true, s.st_dev, s.st_ino, s.st_size, s.st_mtim, s.st_ctim};
+    return {true,
+            static_cast<uint64_t>(s.st_dev),
+            static_cast<uint64_t>(s.st_ino),
+            static_cast<int64_t>(s.st_size),
+            static_cast<int64_t>(s.st_mtim.tv_sec),
+            static_cast<int64_t>(s.st_mtim.tv_nsec),
+            static_cast<int64_t>(s.st_ctim.tv_sec),
+            static_cast<int64_t>(s.st_ctim.tv_nsec)};
 }
 
 }  // namespace
@@ -34,7 +44,8 @@ HostsFile::Identity identityOf(const struct stat &s) {
 bool HostsFile::Identity::operator==(const Identity &o) const {
     if (exists != o.exists) return false;
     return !exists || (device == o.device && inode == o.inode && size == o.size &&
-                       sameTime(modified, o.modified) && sameTime(changed, o.changed));
+                       modifiedSeconds == o.modifiedSeconds && modifiedNanoseconds == o.modifiedNanoseconds &&
+                       changedSeconds == o.changedSeconds && changedNanoseconds == o.changedNanoseconds);
 }
 
 HostsFile::Identity HostsFile::identityNow() const {
@@ -89,7 +100,7 @@ bool HostsFile::readSlice(size_t mostBytes) {
     bool end = false;
     while (mostBytes > 0 && !end && found_.count < kMostNamedAddresses) {
         const size_t ask = mostBytes < sizeof chunk_ ? mostBytes : sizeof chunk_;
-        const ssize_t n = ::pread(fd, chunk_, ask, offset_);
+        const ssize_t n = ::pread(fd, chunk_, ask, static_cast<off_t>(offset_));
         if (n < 0 && errno == EINTR) continue;
         end = n < static_cast<ssize_t>(ask);  // a regular file reads short only at its end
         if (n <= 0) break;

@@ -10,11 +10,8 @@
 // the one before stopped.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 
 namespace qapi::plat {
 
@@ -47,13 +44,13 @@ public:
     // means that the reading is not finished (`out` is then left alone).
     HostsReading addressesOf(const char *name, size_t mostBytes, NamedAddresses &out);
 
-    // What tells one version of the file from another.
+    // What tells one version of the file from another (widths that hold
+    // what a 32-bit build's stat gives too).
     struct Identity {
         bool exists;
-        dev_t device;
-        ino_t inode;
-        off_t size;
-        timespec modified, changed;
+        uint64_t device, inode;
+        int64_t size;
+        int64_t modifiedSeconds, modifiedNanoseconds, changedSeconds, changedNanoseconds;
         bool operator==(const Identity &) const;
     };
 
@@ -75,7 +72,7 @@ private:
     char name_[kLongestName + 1] = {};
     size_t nameLength_ = 0;
     Identity file_{};
-    off_t offset_ = 0;
+    int64_t offset_ = 0;
     char line_[kLongestLine] = {};
     size_t lineLength_ = 0;
     NamedAddresses found_{};
