@@ -143,7 +143,7 @@ double ThreadStopwatch::now() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-FeedAndBare::FeedAndBare() {
+FeedAndBare::FeedAndBare(FeedRoom feedRoom) {
     qmsgUseManualClock(1);
     QAPI_Stack_initialize(kStationPort);
     window = qmsgCreateWindow();
@@ -152,7 +152,8 @@ FeedAndBare::FeedAndBare() {
     bare = connectLoopback(listener.port);
     barePeer = acceptOne(listener.fd);
     if (bare >= 0 && !plat::setNonBlocking(bare)) std::perror("bare connection");
-    if (feed) setIntOption(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, kReceiveRoom);
+    if (feed && feedRoom == FeedRoom::Widened)
+        setIntOption(feed->endpoint.socket, SOL_SOCKET, SO_RCVBUF, kReceiveRoom);
     setIntOption(bare, SOL_SOCKET, SO_RCVBUF, kReceiveRoom);
 }
 

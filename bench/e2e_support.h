@@ -69,14 +69,16 @@ plat::SocketHandle connectLoopback(uint16_t port);
 
 // The library on the manual clock with one call-record feed, connected to a
 // peer of the benchmark's own, and beside it a bare non-blocking connection
-// to the same listener and its peer; both receivers with kReceiveRoom.
+// to the same listener and its peer; the bare receiver with kReceiveRoom, the
+// feed's too unless it keeps the receive buffer the library gave it.
 struct FeedAndBare {
     test::TestSocket listener{SOCK_STREAM};
     QWindow window = 0;
     CmdrFeed *feed = nullptr;
     plat::SocketHandle feedPeer = plat::kNoSocket, bare = plat::kNoSocket, barePeer = plat::kNoSocket;
 
-    FeedAndBare();
+    enum class FeedRoom { Widened, Library };
+    explicit FeedAndBare(FeedRoom feedRoom = FeedRoom::Widened);
     ~FeedAndBare();
     FeedAndBare(const FeedAndBare &) = delete;
     FeedAndBare &operator=(const FeedAndBare &) = delete;

@@ -17,6 +17,8 @@ GOALS = [
     ("CallRecordFeed", "ratio", lambda v: v <= 1.3, "ratio <= 1.3"),
     ("CallRecordFeed", "library_Mrec_s", lambda v: v >= 2.5, ">= 2.5 M records/s"),
     ("StationFlood", "longest_tick_ms", lambda v: v < 5.0, "longest tick < 5 ms"),
+    ("FeedBacklog", "records_per_tick_least", lambda v: v >= 900, ">= 900 records every tick"),
+    ("HostsFileOf400000Lines", "slice_us", lambda v: v < 5000, "a slice < 5 ms"),
     ("", "heap_allocs", lambda v: v == 0, "no heap allocation"),
     ("", "heap_allocs_per_tick", lambda v: v == 0, "no heap allocation per tick"),
     ("Footprint", "station_client_bytes", lambda v: v <= 10240, "<= 10 KiB per client"),

@@ -4,7 +4,7 @@
 # any other user is told what is missing (and what installs it) instead.
 set -eu
 missing=
-for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config clang++ llvm-cov llvm-profdata; do
+for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config clang++ clang-format llvm-cov llvm-profdata; do
   command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googletest/CMakeLists.txt \

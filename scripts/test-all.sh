@@ -10,10 +10,13 @@
 # scripts/soak.sh runs days).
 # Every test runs in a private network namespace: as root, or as any other
 # user inside a user namespace of its own (see tests/support/netns-run.sh);
-# only root can install what is missing.
+# only root can install what is missing.  First of all, every library source
+# must be in the house style (scripts/check-format.sh lists those that are
+# not).
 set -eu
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh
+scripts/check-format.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run() {

@@ -24,7 +24,7 @@ inline constexpr uint8_t kRouteResponseType = 0xC1;
 
 inline constexpr size_t kMaxLinks = 8;
 inline constexpr uint32_t kLinkMagic = 0x12ABCD36;  // kind word of a link
-inline constexpr int kAdjunctBufferSize = 1024;  // a longer datagram is dropped
+inline constexpr int kAdjunctBufferSize = 1024;     // a longer datagram is dropped
 inline constexpr int kAdjunctDatagramsPerTick = 32;
 inline constexpr int32_t kFirstKeepAliveCountdown = 1;
 inline constexpr int32_t kKeepAliveAfterReply = 200;    // ticks

@@ -27,7 +27,9 @@ QapiHandle QAPI_CALL QAPI_Cmdr_start(QapiWindow window, const char *host, uint32
     // the next release.
     if (window == 0 || host == nullptr || !stack().initialised) return nullptr;
     return cmdrFeeds().start([&](CmdrFeed &feed) {
-        if (openStream(feed.endpoint, host, static_cast<uint16_t>(port & 0xFFFF)) != kOpened) return false;
+        if (openStream(feed.endpoint, host, static_cast<uint16_t>(port & 0xFFFF), kFeedReceiveBuffer) !=
+            kOpened)
+            return false;
         feed.magic = kFeedMagic;
         feed.window = window;
         feed.pollCountdown = 1;

@@ -25,6 +25,15 @@ inline constexpr uint8_t kPollByte = 0x58;
 // at a time, as many as the tick's budget leaves it.
 inline constexpr size_t kFeedBufferRecords = 32;
 inline constexpr size_t kFeedBufferSize = kFeedBufferRecords * kCmdrRecordSize;
+// The most records one tick's budget affords a single feed.  The
+// connection's receive buffer holds the bytes of twice that many, so that
+// a server with a backlog has put a whole tick's share there by the time
+// the tick reads, and a backlog drains at the budget's rate.
+inline constexpr size_t kFeedRecordsPerTickAtMost =
+    kTickPayloadBytes / scratchCostOf<CmdrRecordPayload>() < kTickPosts
+        ? kTickPayloadBytes / scratchCostOf<CmdrRecordPayload>()
+        : kTickPosts;
+inline constexpr int kFeedReceiveBuffer = static_cast<int>(2 * kFeedRecordsPerTickAtMost * kCmdrRecordSize);
 
 // The two failure texts; static, valid while the library is loaded.
 inline constexpr char kFeedClosedText[] = "Connection socket closed!";

@@ -7,8 +7,8 @@
 #include "core/budget.h"
 #include "core/stack.h"
 #include "library/library.h"
-#include "station/client.h"
 #include "station/admission.h"
+#include "station/client.h"
 #include "station/client_index.h"
 #include "station/dispatch.h"
 #include "station/endpoint.h"
@@ -43,7 +43,8 @@ uint32_t runningFeeds() {
 
 uint32_t liveLinks() {
     uint32_t links = 0;
-    adjunctLinks().forEach([&](const AdjunctLink &link) { links += link.state != LinkState::Failed ? 1 : 0; });
+    adjunctLinks().forEach(
+        [&](const AdjunctLink &link) { links += link.state != LinkState::Failed ? 1 : 0; });
     return links;
 }
 
@@ -76,6 +77,7 @@ void libraryTick() {
     if (station.open) {
         stationStartAdmission();
         budgetHoldBack(stationSupervisionReserve() + feedsReserve(true) + linksReserve(true));
+        stationContinueAddressLookup(station, stack().stackTick);
         stationPumpDatagrams(station, stack().stackTick, kStationSink);
         budgetHoldBack(feedsReserve(true) + linksReserve(true));
         stationClients().forEach(stationTick);

@@ -26,6 +26,17 @@ void storeRemoteAddress(Endpoint &endpoint, const addrinfo &entry) {
     }
 }
 
+// Raises the receive buffer of the unconnected socket `s` to `bytes` where
+// it holds less; what the system allows at most caps it.
+void raiseReceiveBuffer(plat::SocketHandle s, int bytes) {
+    int current = 0;
+    socklen_t length = sizeof current;
+    if (::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&current), &length) == 0 &&
+        current >= bytes)
+        return;
+    (void)::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes), sizeof bytes);
+}
+
 int msUntil(uint64_t deadline) {
     const uint64_t now = plat::monotonicMs();
     return now >= deadline ? 0 : static_cast<int>(deadline - now);
@@ -35,8 +46,8 @@ int msUntil(uint64_t deadline) {
 // non-blocking before it connects: a stream's connect is waited for until
 // the open's deadline, which the name lookup shares, and a server that never
 // answers costs the caller that long and no longer.
-int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int socketType,
-                  EndpointKind kind) {
+int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int socketType, EndpointKind kind,
+                  int receiveBuffer) {
     std::memset(&endpoint, 0, sizeof endpoint);
     endpoint.socket = plat::kNoSocket;
     if (!hostText) return kOpenNoHost;
@@ -60,6 +71,7 @@ int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int s
             result = kOpenNonBlockFailed;
             break;
         }
+        if (receiveBuffer > 0) raiseReceiveBuffer(s, receiveBuffer);
         // Windows takes the address length as an int: an address is a few bytes.
         const auto length = static_cast<socklen_t>(entry->ai_addrlen);
         if (::connect(s, entry->ai_addr, length) != 0 &&
@@ -80,11 +92,11 @@ int openConnected(Endpoint &endpoint, const char *hostText, uint16_t port, int s
 }  // namespace
 
 int openDatagram(Endpoint &endpoint, const char *hostText, uint16_t port) {
-    return openConnected(endpoint, hostText, port, SOCK_DGRAM, EndpointKind::Datagram);
+    return openConnected(endpoint, hostText, port, SOCK_DGRAM, EndpointKind::Datagram, 0);
 }
 
-int openStream(Endpoint &endpoint, const char *hostText, uint16_t port) {
-    return openConnected(endpoint, hostText, port, SOCK_STREAM, EndpointKind::Stream);
+int openStream(Endpoint &endpoint, const char *hostText, uint16_t port, int receiveBuffer) {
+    return openConnected(endpoint, hostText, port, SOCK_STREAM, EndpointKind::Stream, receiveBuffer);
 }
 
 int sendBytes(Endpoint &endpoint, const void *data, int length) {
@@ -92,7 +104,8 @@ int sendBytes(Endpoint &endpoint, const void *data, int length) {
     long sent;
     switch (endpoint.kind) {
     case EndpointKind::Multicast:
-        sent = plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length), endpoint.groupAddress);
+        sent =
+            plat::sendDatagramTo(endpoint.socket, data, static_cast<size_t>(length), endpoint.groupAddress);
         break;
     case EndpointKind::Datagram:
     case EndpointKind::Stream:

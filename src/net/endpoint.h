@@ -51,7 +51,10 @@ inline constexpr uint64_t kOpenDeadlineMs = 3000;
 
 int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port);
 int openDatagram(Endpoint &endpoint, const char *hostText, uint16_t port);
-int openStream(Endpoint &endpoint, const char *hostText, uint16_t port);
+// `receiveBuffer` (bytes, 0: the system's default): the least the stream's
+// receive buffer holds, set before it connects so that the window it offers
+// (and the window's scale) can take that much; a larger default stays.
+int openStream(Endpoint &endpoint, const char *hostText, uint16_t port, int receiveBuffer = 0);
 
 // 0 = handed to the platform, 1 = not sent.
 int sendBytes(Endpoint &endpoint, const void *data, int length);
@@ -74,7 +77,9 @@ void closeEndpoint(Endpoint &endpoint);
 // Looks this host's address up again (the hosts file and the kernel's
 // interfaces and routes: nothing that waits on the network); when it has
 // changed, the group's membership and the sends move to the new address's
-// interface.  Failures keep the old address and interface.
-void refreshLocalAddress(Endpoint &endpoint);
+// interface.  Failures keep the old address and interface.  A changed hosts
+// file is read a bounded slice per call: false while the look-up is not
+// finished (the address stays as it was), to be called again.
+bool refreshLocalAddress(Endpoint &endpoint);
 
 }  // namespace qapi

@@ -61,10 +61,11 @@ int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port) {
     endpoint.groupAddress.sin_addr = group;
 
     uint32_t address = 0;
-    switch (plat::thisHostAddress(endpoint.groupAddress, &address)) {
+    switch (plat::thisHostAddress(endpoint.groupAddress, &address, plat::HostLookup::Whole)) {
     case plat::HostAddress::NoHostName:
         return fail(kOpenNoHostName);
     case plat::HostAddress::NameUnresolved:
+    case plat::HostAddress::Pending:  // never, for a whole look-up
         return fail(kOpenHostNameUnresolved);
     case plat::HostAddress::Found:
         break;
@@ -83,12 +84,13 @@ int openMulticast(Endpoint &endpoint, const char *groupText, uint16_t port) {
     return kOpened;
 }
 
-void refreshLocalAddress(Endpoint &endpoint) {
-    if (!endpoint.open || endpoint.kind != EndpointKind::Multicast) return;
+bool refreshLocalAddress(Endpoint &endpoint) {
+    if (!endpoint.open || endpoint.kind != EndpointKind::Multicast) return true;
     uint32_t address = 0;
-    if (plat::thisHostAddress(endpoint.groupAddress, &address) != plat::HostAddress::Found || address == 0 ||
-        address == endpoint.localAddress)
-        return;
+    const plat::HostAddress found =
+        plat::thisHostAddress(endpoint.groupAddress, &address, plat::HostLookup::Slice);
+    if (found == plat::HostAddress::Pending) return false;
+    if (found != plat::HostAddress::Found || address == 0 || address == endpoint.localAddress) return true;
     // The group follows the address: joined on the new interface first (an
     // interface that holds the membership already is one that carried the
     // old address too), then left on the old one.  Where the join fails,
@@ -98,10 +100,11 @@ void refreshLocalAddress(Endpoint &endpoint) {
     if (membership(s, IP_ADD_MEMBERSHIP, group, address)) {
         if (endpoint.localAddress != 0) (void)membership(s, IP_DROP_MEMBERSHIP, group, endpoint.localAddress);
     } else if (!plat::lastErrorAddressInUse()) {
-        return;
+        return true;
     }
     sendOn(s, address);
     endpoint.localAddress = address;
+    return true;
 }
 
 }  // namespace qapi

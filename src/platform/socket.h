@@ -82,8 +82,13 @@ bool waitConnected(SocketHandle s, int timeoutMs);
 // so the interface the station group is joined and sent on.  `group` is the
 // group (and port) the station endpoint sends to: where this host's name
 // gives no address of its own, the interface the group is routed through
-// decides.  `*address` is 0 when nothing gives one.
-enum class HostAddress : uint8_t { Found, NoHostName, NameUnresolved };
-HostAddress thisHostAddress(const sockaddr_in &group, uint32_t *address);
+// decides.  `*address` is 0 when nothing gives one.  A look-up reads the
+// host's files (on POSIX systems, the hosts file) only when they changed
+// since the last one; Slice reads at most a bounded part of them, and
+// Pending (with `*address` untouched) asks for another call to go on, Whole
+// reads what it must to answer.
+enum class HostAddress : uint8_t { Found, NoHostName, NameUnresolved, Pending };
+enum class HostLookup : uint8_t { Whole, Slice };
+HostAddress thisHostAddress(const sockaddr_in &group, uint32_t *address, HostLookup lookup);
 
 }  // namespace qapi::plat

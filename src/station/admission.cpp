@@ -21,12 +21,8 @@ constexpr PostCost kCallList{kLineListBytes + kCallEntries * scratchCost(kTextBl
 constexpr uint32_t kParkListBytes = kLineListBytes + kParkEntries * scratchCost(kTextBlockSize);
 constexpr PostCost kExtension{scratchCostOf<QapiExtensionStatus>(), 1};
 
-// The most a record for this host other than a re-evaluation may post: a
-// call list to each of two clients.
-constexpr PostCost kWorstHostRecord = 2 * kCallList;
-
 // The most one client may be posted for a record of this type.
-PostCost perClientCost(uint8_t type) {
+constexpr PostCost perClientCost(uint8_t type) {
     switch (type) {
     case kReevaluateType:
     case kReevaluateType2:
@@ -49,13 +45,33 @@ PostCost perClientCost(uint8_t type) {
     }
 }
 
+// The clients a record for this host other than a re-evaluation can reach:
+// a station's client and one waiting for its identifier for a registration
+// reply, else the one client of the station.
+constexpr uint32_t clientsReachedAtMost(uint8_t type) { return type == kRegistrationReplyType ? 2 : 1; }
+
 // The clients a record for this host can reach: every client for the
-// re-evaluations, a station's client and one waiting for its identifier for
-// a registration reply, else the one client of the station.
+// re-evaluations.
 uint32_t clientsReached(uint8_t type) {
     if (type == kReevaluateType || type == kReevaluateType2) return stationAdmission().liveClients;
-    return type == kRegistrationReplyType ? 2 : 1;
+    return clientsReachedAtMost(type);
 }
+
+// The most a record for this host other than a re-evaluation may post, in
+// bytes (a call list) and in messages (a digit echo: the digit, the dialed
+// text and a snapshot), whatever its type: the host credit counts on it.
+constexpr PostCost worstHostRecord() {
+    PostCost worst{0, 0};
+    for (unsigned type = 0; type <= 0xFF; ++type) {
+        if (type == kReevaluateType || type == kReevaluateType2) continue;
+        const auto t = static_cast<uint8_t>(type);
+        const PostCost cost = clientsReachedAtMost(t) * perClientCost(t);
+        worst = {cost.bytes > worst.bytes ? cost.bytes : worst.bytes,
+                 cost.posts > worst.posts ? cost.posts : worst.posts};
+    }
+    return worst;
+}
+constexpr PostCost kWorstHostRecord = worstHostRecord();
 
 struct Charge {
     PostCost cost;
@@ -93,9 +109,9 @@ void stationStartAdmission() {
 
 bool stationWeighRecord(RecordRoute route, const uint8_t *record, size_t length) {
     StationAdmission &a = stationAdmission();
-    const bool plainHostRecord = route == RecordRoute::ForHost && length >= RecordHeader::kStationRecordSize &&
-                                 record[RecordHeader::kType] != kReevaluateType &&
-                                 record[RecordHeader::kType] != kReevaluateType2;
+    const bool plainHostRecord =
+        route == RecordRoute::ForHost && length >= RecordHeader::kStationRecordSize &&
+        record[RecordHeader::kType] != kReevaluateType && record[RecordHeader::kType] != kReevaluateType2;
     if (plainHostRecord && a.hostCredit == 0) {
         a.hostCredit = budgetAffords(kWorstHostRecord);
         if (a.hostCredit > 0 && (a.work == 0 || a.work + 2 <= kStationWorkPerTick)) {
@@ -123,9 +139,7 @@ bool stationWeighRecord(RecordRoute route, const uint8_t *record, size_t length)
     return true;
 }
 
-PostCost stationSupervisionReserve() {
-    return stationAdmission().liveClients * (PostCost{0, 1} + kSnapshot);
-}
+PostCost stationSupervisionReserve() { return stationAdmission().liveClients * (PostCost{0, 1} + kSnapshot); }
 
 PostCost stationSnapshotCost() { return kSnapshot; }
 

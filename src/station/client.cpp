@@ -77,7 +77,8 @@ bool stationPostSnapshot(StationClient &client) {
     }
     auto *copy = cutScratchFor<StatusSnapshot>();
     std::memcpy(copy, &client.snapshot, sizeof *copy);
-    const bool queued = postNotify(client.target, QAPI_NOTIFY_SNAPSHOT, reinterpret_cast<intptr_t>(copy)) != 0;
+    const bool queued =
+        postNotify(client.target, QAPI_NOTIFY_SNAPSHOT, reinterpret_cast<intptr_t>(copy)) != 0;
     client.superviseTicks = 0;
     // Change detection compares with what the application saw last, whoever
     // posted it: after a failure snapshot, the recovery is always posted.  A

@@ -13,6 +13,7 @@ bool stationOpenEndpoint() {
     if (openMulticast(s.endpoint, kStationGroup, s.port) != kOpened) return false;
     s.open = true;
     s.addressRefreshed = false;
+    s.addressPending = false;
     s.batchCount = s.batchNext = 0;
     s.recordAt = 0;
     return true;
@@ -30,9 +31,16 @@ void stationCloseEndpoint() {
 int stationSend(const void *data, int length) { return sendBytes(stationEndpoint().endpoint, data, length); }
 
 void stationRefreshAddressIfDue(StationEndpoint &station, uint32_t tick) {
+    if (station.addressPending) return;  // goes on once a tick, not per datagram
     if (station.addressRefreshed && tick - station.addressRefreshTick < kAddressRefreshTicks) return;
-    refreshLocalAddress(station.endpoint);
+    station.addressPending = !refreshLocalAddress(station.endpoint);
     station.addressRefreshed = true;
+    station.addressRefreshTick = tick;
+}
+
+void stationContinueAddressLookup(StationEndpoint &station, uint32_t tick) {
+    if (!station.addressPending) return;
+    station.addressPending = !refreshLocalAddress(station.endpoint);
     station.addressRefreshTick = tick;
 }
 

@@ -17,14 +17,17 @@ inline constexpr const char *kStationGroup = "224.3.3.3";
 // endpoint opens, then on the first datagram once this many ticks have passed
 // since the last lookup: never for every datagram.  A lookup never waits on
 // the network, but it reads the hosts file and asks the kernel about the
-// host's interfaces (on Windows, resolves the host's own name).
+// host's interfaces (on Windows, resolves the host's own name).  A hosts
+// file that changed is read again a slice per tick, from the tick of the
+// look-up on, until the look-up is finished.
 inline constexpr uint32_t kAddressRefreshTicks = 100;
 
 struct StationEndpoint {
     bool open;
     uint16_t port;                // the station port QAPI_Stack_initialize was given
     bool addressRefreshed;        // looked up since the endpoint opened
-    uint32_t addressRefreshTick;  // the tick of that lookup
+    bool addressPending;          // that look-up is not finished
+    uint32_t addressRefreshTick;  // the tick of that lookup (or of its end)
     Endpoint endpoint;            // Multicast, joined to kStationGroup on `port`
     // One batch: datagram i at buffers + i * kStationBufferSize, its length
     // (or a negative result: dropped) in sizes[i].  Datagrams from batchNext
@@ -51,5 +54,8 @@ int stationSend(const void *data, int length);
 // Looks up this host's address again when a datagram arrived at tick `tick`
 // and a lookup is due (see kAddressRefreshTicks).
 void stationRefreshAddressIfDue(StationEndpoint &station, uint32_t tick);
+// Goes on with a look-up that is not finished: once a tick, before the
+// datagrams are read.
+void stationContinueAddressLookup(StationEndpoint &station, uint32_t tick);
 
 }  // namespace qapi

@@ -19,7 +19,9 @@ size_t stationDispatchRecords(const uint8_t *datagram, size_t size, size_t from,
             const RecordRoute route = destination == localAddress ? RecordRoute::ForHost
                                       : park                      ? RecordRoute::ParkList
                                                                   : RecordRoute::Broadcast;
-            auto handler = route == RecordRoute::ForHost ? sink.forHost : park ? sink.parkList : sink.broadcast;
+            auto handler = route == RecordRoute::ForHost ? sink.forHost
+                           : park                        ? sink.parkList
+                                                         : sink.broadcast;
             if (handler) {
                 if (sink.budgeted && !stationAdmitRecord(route, record, length)) return pos;
                 handler(record, length);
@@ -68,9 +70,10 @@ void stationPumpDatagrams(StationEndpoint &station, uint32_t tick, const Station
     for (;;) {
         if (!finishBatch(station, tick, sink)) return;
         if (!more || read >= kStationDatagramsPerTick) return;
-        const int want = kStationDatagramsPerTick - read < kStationBatch ? kStationDatagramsPerTick - read
-                                                                          : kStationBatch;
-        const int n = receiveDatagrams(station.endpoint, station.buffers, kStationBufferSize, want, station.sizes);
+        const int want =
+            kStationDatagramsPerTick - read < kStationBatch ? kStationDatagramsPerTick - read : kStationBatch;
+        const int n =
+            receiveDatagrams(station.endpoint, station.buffers, kStationBufferSize, want, station.sizes);
         // Nothing waiting, or an error, ends the reading.
         if (n <= 0) return;
         station.batchCount = n;

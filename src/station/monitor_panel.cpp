@@ -63,7 +63,8 @@ bool stationIsMonitorStatus(const uint8_t *record, size_t length) {
 uint32_t stationWatchersOf(int32_t extension) {
     uint32_t watchers = 0;
     stationClients().forEach([&](const StationClient &client) {
-        if (client.snapshot.regState == QAPI_REG_REGISTERED && firstSlotOf(client, extension) != kNoMonitorSlot)
+        if (client.snapshot.regState == QAPI_REG_REGISTERED &&
+            firstSlotOf(client, extension) != kNoMonitorSlot)
             ++watchers;
     });
     return watchers;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/budget.h"
+#include "station/admission.h"
 #include "station/endpoint.h"
 #include "station/framing.h"
 #include "station/station_fixture.h"
@@ -159,6 +160,41 @@ TEST_F(TickBudget, AWatchFanOutReachesEveryWatcherInOrderWithoutFillingTheQueue)
     EXPECT_EQ(wrong, 0u);
     ASSERT_EQ(seen.size(), 512u);
     for (const auto &[window, count] : seen) EXPECT_EQ(count, 170) << "window " << window;
+}
+
+// A digit echo to a station that may still pick up posts three messages (the
+// digit, the dialed text, the snapshot without pickup): after a run of
+// records that post less, such echoes end a tick's reading.  Wherever the
+// run ends, the reading leaves what the supervision and the exports need.
+TEST_F(TickBudget, RecordsThatPostThreeMessagesStayWithinTheReadingsShare) {
+    constexpr int kEchoing = 64;
+    startRegistered(1000, kEchoing + 1);
+    const int room = 4 << 20;
+    setsockopt(stationEndpoint().endpoint.socket, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    const auto share = kTickPosts - kExportReserve.posts - stationSupervisionReserve().posts;
+    size_t most = 0;
+    for (uint32_t keys = share - 3 * kEchoing - 40; keys < share - 3 * kEchoing + 20; ++keys) {
+        std::vector<test::Record> records;
+        for (int i = 1; i <= kEchoing; ++i) {
+            records.push_back(test::event({.sub = kCallEventPickup, .station = 1000 + i}).to(host));
+        }
+        for (uint32_t k = 0; k < keys; ++k) {
+            records.push_back(test::event({.sub = kCallEventKey, .station = 1000, .word = 0x0105}).to(host));
+        }
+        for (int i = 1; i <= kEchoing; ++i) {
+            records.push_back(test::event({.type = kStationEventType,
+                                           .sub = kStationEventDigit,
+                                           .station = 1000 + i,
+                                           .word = 1,
+                                           .serverState = kStatePickup})
+                                  .to(host));
+        }
+        sendInDatagrams(records);
+        ASSERT_TRUE(test::stationDatagramWaiting());
+        const std::vector<QMessage> posted = tick();
+        most = std::max(most, posted.size() - only(posted, QAPI_NOTIFY_HEARTBEAT).size());
+    }
+    EXPECT_LE(most, share);
 }
 
 // However many datagrams wait, one tick reads a bounded number of them; the

@@ -76,7 +76,8 @@ bool resolveWithin(const char *host, const char *service, const addrinfo &hints,
     const uint64_t deadline = monotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
     freeFinished();
     Lookup **slot = freeSlot();
-    if (!slot || std::strlen(host) > kLongestName || std::strlen(service) >= sizeof Lookup::service) return false;
+    if (!slot || std::strlen(host) > kLongestName || std::strlen(service) >= sizeof Lookup::service)
+        return false;
     auto *lookup = static_cast<Lookup *>(std::calloc(1, sizeof(Lookup)));
     if (!lookup) return false;
     std::strcpy(lookup->host, host);

@@ -1,6 +1,7 @@
 // This host's address on Windows: the host's name resolves to the addresses
-// of its own interfaces (the system answers it without a name server); the
-// first IPv4 one is taken.
+// of its own interfaces (the system answers it without a name server, from
+// what it knows already: every look-up is whole); the first IPv4 one is
+// taken.
 #include <cstring>
 
 #include "../socket.h"
@@ -12,7 +13,7 @@ constexpr int kHostNameCapacity = 80;
 
 }  // namespace
 
-HostAddress thisHostAddress(const sockaddr_in &, uint32_t *address) {
+HostAddress thisHostAddress(const sockaddr_in &, uint32_t *address, HostLookup) {
     char name[kHostNameCapacity];
     if (::gethostname(name, kHostNameCapacity) != 0) return HostAddress::NoHostName;
     name[kHostNameCapacity - 1] = '\0';

@@ -121,7 +121,8 @@ bool waitConnected(SocketHandle s, int timeoutMs) {
     if (::select(0, nullptr, &writable, &failed, &wait) <= 0 || FD_ISSET(s, &failed)) return false;
     int error = 0;
     int length = sizeof error;
-    return ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length) == 0 && error == 0;
+    return ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length) == 0 &&
+           error == 0;
 }
 
 }  // namespace qapi::plat
