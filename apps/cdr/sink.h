@@ -12,7 +12,7 @@
 
 #include "cdr/backoff.h"
 #include "cdr/feeds.h"
-#include "cdr/spool.h"
+#include "spool/spool.h"
 #include "cdr/store.h"
 
 namespace qcdr {

@@ -1,4 +1,4 @@
-#include "cdr/spool.h"
+#include "spool/spool.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
