@@ -8,7 +8,7 @@ int64_t wallClockUs() {
         .count();
 }
 
-Collector::Collector(const std::vector<qtools::Endpoint> &servers, Store &store, Spool &spool, Say say)
+Collector::Collector(const std::vector<qtools::Endpoint> &servers, Store &store, qspool::Spool &spool, Say say)
     : say_(std::move(say)), feeds_(servers, say_), sink_(store, spool, say_) {
     feeds_.startDue(Clock::now());
 }

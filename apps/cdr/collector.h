@@ -12,7 +12,7 @@ namespace qcdr {
 
 class Collector {
 public:
-    Collector(const std::vector<qtools::Endpoint> &servers, Store &store, Spool &spool, Say say);
+    Collector(const std::vector<qtools::Endpoint> &servers, Store &store, qspool::Spool &spool, Say say);
     // Takes one message of the thread's queue.
     void handle(const QMessage &m);
     // The tick's messages are all taken: commit them, retry what waits, start

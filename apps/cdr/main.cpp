@@ -37,11 +37,10 @@ int collect(const Options &options) {
     // PostgreSQL server that is away may come back, and the spool holds the
     // records meanwhile.
     if (!isPostgresUrl(options.db)) store->open();
-    Spool spool(spoolPath(options));
+    qspool::Spool spool(spoolPath(options));
     if (spool.damagedBytes())
-        say("spool " + spool.path() + ": " + std::to_string(spool.damagedBytes()) +
-            " bytes at its end were cut short (a write that did not finish), set aside in " + spool.path() +
-            ".damaged");
+        say("spool " + spool.path() + ": " + std::to_string(spool.damagedBytes()) + " damaged bytes set aside in " +
+            spool.path() + ".damaged; every sound entry is read");
     if (!spool.empty()) say("spool " + spool.path() + ": " + std::to_string(spool.waiting()) + " records wait");
     if (isPostgresUrl(options.db)) {
         try {

@@ -1,8 +1,11 @@
 #include "cdr/sink.h"
 
+#include "cdr/spooled_row.h"
+
 namespace qcdr {
 
-Sink::Sink(Store &store, Spool &spool, Say say) : store_(store), spool_(spool), say_(std::move(say)) {}
+Sink::Sink(Store &store, qspool::Spool &spool, Say say)
+    : store_(store), spool_(spool), say_(std::move(say)) {}
 
 bool Sink::tryStore(const std::vector<Row> &rows, Clock::time_point now) {
     try {
@@ -14,7 +17,8 @@ bool Sink::tryStore(const std::vector<Row> &rows, Clock::time_point now) {
     } catch (const StoreError &e) {
         const auto wait = backoff_.failed();
         nextTry_ = now + wait;
-        if (!down_) say_(std::string("database down: ") + e.what() + "; records go to the spool " + spool_.path());
+        if (!down_)
+            say_(std::string("database down: ") + e.what() + "; records go to the spool " + spool_.path());
         down_ = true;
         return false;
     }
@@ -23,17 +27,20 @@ bool Sink::tryStore(const std::vector<Row> &rows, Clock::time_point now) {
 void Sink::toSpool(std::vector<Row> &&rows) {
     // Records held in memory go first: they are older.
     if (!memory_.empty()) {
-        rows.insert(rows.begin(), std::make_move_iterator(memory_.begin()), std::make_move_iterator(memory_.end()));
+        rows.insert(rows.begin(), std::make_move_iterator(memory_.begin()),
+                    std::make_move_iterator(memory_.end()));
         memory_.clear();
     }
     if (rows.empty()) return;
-    try {
-        spool_.append(rows);
+    std::vector<std::string> entries;
+    entries.reserve(rows.size());
+    for (const Row &row : rows) entries.push_back(spoolEntry(row));
+    if (spool_.append(entries) == qspool::Spool::Append::done) {
         counts_.spooled += rows.size();
         if (spoolBroken_) say_("spool " + spool_.path() + " written again");
         spoolBroken_ = false;
-    } catch (const std::exception &e) {
-        if (!spoolBroken_) say_(std::string(e.what()) + "; records held in memory until it takes them");
+    } else {
+        if (!spoolBroken_) say_(spool_.error() + "; records held in memory until it takes them");
         spoolBroken_ = true;
         memory_ = std::move(rows);
     }
@@ -61,8 +68,14 @@ void Sink::retry(Clock::time_point now, size_t most) {
     }
     if (down_ && now < nextTry_) return;
     std::vector<Row> rows;
+    size_t taken = 0;  // entries, the rows and any that is none
     try {
-        rows = spool_.front(most);
+        const std::vector<std::string> entries = spool_.front(most);
+        taken = entries.size();
+        for (const std::string &entry : entries) {
+            Row row;
+            if (spoolRow(entry, row)) rows.push_back(std::move(row));
+        }
     } catch (const std::exception &e) {
         say_(e.what());
         nextTry_ = now + backoff_.failed();
@@ -70,7 +83,7 @@ void Sink::retry(Clock::time_point now, size_t most) {
     }
     const size_t stored = counts_.stored, skipped = counts_.skipped;
     if (!tryStore(rows, now)) return;
-    spool_.consume(rows.size());
+    spool_.consume(taken);
     drained_ += counts_.stored - stored;
     drainedSkipped_ += counts_.skipped - skipped;
     if (spool_.empty()) {

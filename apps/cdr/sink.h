@@ -12,8 +12,8 @@
 
 #include "cdr/backoff.h"
 #include "cdr/feeds.h"
-#include "spool/spool.h"
 #include "cdr/store.h"
+#include "spool/spool.h"
 
 namespace qcdr {
 
@@ -26,7 +26,7 @@ struct Counts {
 
 class Sink {
 public:
-    Sink(Store &store, Spool &spool, Say say);
+    Sink(Store &store, qspool::Spool &spool, Say say);
     // This tick's records.
     void put(std::vector<Row> &&rows, Clock::time_point now);
     // Writes what the spool holds when a try is due; at most `most` records
@@ -44,7 +44,7 @@ private:
     bool tryStore(const std::vector<Row> &rows, Clock::time_point now);
     void toSpool(std::vector<Row> &&rows);
     Store &store_;
-    Spool &spool_;
+    qspool::Spool &spool_;
     Say say_;
     Counts counts_;
     bool down_ = false;
@@ -52,7 +52,7 @@ private:
     Backoff backoff_{std::chrono::seconds(30)};
     Clock::time_point nextTry_{};
     size_t drained_ = 0, drainedSkipped_ = 0;  // since the store came back
-    std::vector<Row> memory_;  // what neither the store nor the spool took
+    std::vector<Row> memory_;                  // what neither the store nor the spool took
 };
 
 }  // namespace qcdr

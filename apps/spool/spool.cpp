@@ -3,41 +3,27 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
-namespace qcdr {
+#include "spool/framing.h"
+#include "spool/reader.h"
+
+namespace qspool {
 namespace {
 
-constexpr char kMark[4] = {'Q', 'C', 'D', 'S'};
-constexpr size_t kHeader = 12;  // mark, body length, CRC-32 of the body
-constexpr uint8_t kVersion = 1;
-constexpr uint32_t kLargestBody = 4096;
-
-void put(std::string &out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
+std::string why(const std::string &path, const std::string &what) {
+    return "spool " + path + ": " + what + ": " + std::strerror(errno);
 }
 
-uint64_t get(const std::string &in, size_t at, int bytes) {
-    uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i) v |= uint64_t{static_cast<unsigned char>(in[at + static_cast<size_t>(i)])} << (8 * i);
-    return v;
-}
-
-std::runtime_error failure(const std::string &path, const std::string &what) {
-    return std::runtime_error("spool " + path + ": " + what + ": " + std::strerror(errno));
-}
-
-// Reads exactly `length` bytes at `offset`; false at the end of the file.
-bool readAt(int fd, uint64_t offset, size_t length, std::string &out) {
-    out.resize(length);
+bool writeAll(int fd, const char *bytes, size_t length, uint64_t offset) {
     size_t done = 0;
     while (done < length) {
-        const ssize_t n = ::pread(fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
+        const ssize_t n = ::pwrite(fd, bytes + done, length - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
@@ -45,111 +31,68 @@ bool readAt(int fd, uint64_t offset, size_t length, std::string &out) {
     return true;
 }
 
-// The body of the entry at `offset`, and the offset after it; false when
-// no whole, sound entry starts there.
-bool readEntry(int fd, uint64_t offset, std::string &body, uint64_t &next) {
-    std::string header;
-    if (!readAt(fd, offset, kHeader, header) || std::memcmp(header.data(), kMark, 4) != 0) return false;
-    const auto length = static_cast<uint32_t>(get(header, 4, 4));
-    if (length > kLargestBody || !readAt(fd, offset + kHeader, length, body)) return false;
-    if (crc32(body.data(), body.size()) != get(header, 8, 4)) return false;
-    next = offset + kHeader + length;
-    return true;
-}
-
-bool writeAll(int fd, const std::string &bytes, uint64_t offset) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+// Copies [from, to) of `fd` to the end of `path`, on the disk.
+bool copyOut(int fd, uint64_t from, uint64_t to, const std::string &path) {
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (out < 0) return false;
+    std::string chunk;
+    bool ok = true;
+    for (uint64_t at = from; ok && at < to;) {
+        chunk.resize(static_cast<size_t>(std::min<uint64_t>(to - at, 64 * 1024)));
+        const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
+        ok = n > 0 && ::write(out, chunk.data(), static_cast<size_t>(n)) == n;
+        at += ok ? static_cast<uint64_t>(n) : 0;
     }
-    return true;
+    ok = ok && ::fsync(out) == 0;
+    const int error = errno;
+    ::close(out);
+    errno = error;
+    return ok;
 }
 
 }  // namespace
 
-uint32_t crc32(const void *bytes, size_t length) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t c = 0xFFFFFFFFu;
-    const auto *p = static_cast<const uint8_t *>(bytes);
-    for (size_t i = 0; i < length; ++i) c = table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
+uint64_t Spool::framedBytes(size_t length) { return kHeaderBytes + length; }
 
-std::string spoolEntry(const Row &row) {
-    std::string body;
-    body += static_cast<char>(kVersion);
-    put(body, row.occurrence, 4);
-    put(body, static_cast<uint64_t>(row.receivedUs), 8);
-    const size_t server = std::min<size_t>(row.server.size(), 1024);
-    put(body, server, 2);
-    body.append(row.server, 0, server);
-    body.append(reinterpret_cast<const char *>(row.key.data()), row.key.size());
-    body.append(reinterpret_cast<const char *>(&row.record), sizeof row.record);
-    std::string entry(kMark, 4);
-    put(entry, body.size(), 4);
-    put(entry, crc32(body.data(), body.size()), 4);
-    return entry + body;
-}
-
-bool spoolRow(const std::string &body, Row &row) {
-    if (body.size() < 1 + 4 + 8 + 2 || static_cast<uint8_t>(body[0]) != kVersion) return false;
-    const size_t server = static_cast<size_t>(get(body, 13, 2));
-    if (body.size() != 15 + server + row.key.size() + sizeof row.record) return false;
-    row.occurrence = static_cast<uint32_t>(get(body, 1, 4));
-    row.receivedUs = static_cast<int64_t>(get(body, 5, 8));
-    row.server = body.substr(15, server);
-    std::memcpy(row.key.data(), body.data() + 15 + server, row.key.size());
-    std::memcpy(&row.record, body.data() + 15 + server + row.key.size(), sizeof row.record);
-    return true;
-}
-
-Spool::Spool(std::string path) : path_(std::move(path)) {
+Spool::Spool(std::string path, Bounds bounds) : path_(std::move(path)), bounds_(bounds) {
     fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) throw failure(path_, "cannot open");
+    if (fd_ < 0) throw std::runtime_error(why(path_, "cannot open"));
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
+        const bool held = errno == EWOULDBLOCK;
+        const std::string text = why(path_, "cannot lock");
         ::close(fd_);
-        errno = error;
-        if (error == EWOULDBLOCK) throw std::runtime_error("spool " + path_ + " is in use by another qapi-cdr");
-        throw failure(path_, "cannot lock");
+        throw std::runtime_error(held ? "spool " + path_ + " is in use by another process" : text);
     }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
+    try {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) throw std::runtime_error(why(path_, "cannot read"));
+        end_ = static_cast<uint64_t>(st.st_size);
+        // Every entry is counted; damaged bytes are set aside where they lie,
+        // and the file ends after its last sound entry.
+        Reader reader(fd_, end_, bounds_.largestEntry);
+        uint64_t last = 0;
+        bool kept = true;  // every damaged byte after the last entry is copied aside
+        for (uint64_t at = 0;;) {
+            const Reader::Item item = reader.next(at);
+            if (item.kind == Reader::Item::Kind::end) break;
+            if (item.kind == Reader::Item::Kind::entry) {
+                ++waiting_;
+                last = item.next;
+                kept = true;
+            } else {
+                kept = setAside(item.at, item.next, item.next == end_) && kept;
+            }
+            at = item.next;
+        }
+        if (last < end_ && kept) {
+            if (::ftruncate(fd_, static_cast<off_t>(last)) != 0 || ::fsync(fd_) != 0)
+                throw std::runtime_error(why(path_, "cannot cut off its damaged end"));
+            end_ = last;
+        }
+    } catch (...) {
         ::close(fd_);
-        throw failure(path_, "cannot read");
-    }
-    std::string body;
-    uint64_t next = 0;
-    while (end_ < static_cast<uint64_t>(st.st_size) && readEntry(fd_, end_, body, next)) {
-        Row row;
-        if (!spoolRow(body, row)) break;
-        end_ = next;
-        ++waiting_;
-    }
-    if (end_ == static_cast<uint64_t>(st.st_size)) return;
-    // A write cut short (or a damaged disk): keep the bytes aside, and go on
-    // from the last whole entry.
-    damaged_ = static_cast<uint64_t>(st.st_size) - end_;
-    std::string rest;
-    const int aside = ::open((path_ + ".damaged").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    const bool saved = aside >= 0 && readAt(fd_, end_, static_cast<size_t>(damaged_), rest) &&
-                       ::write(aside, rest.data(), rest.size()) == static_cast<ssize_t>(rest.size()) &&
-                       ::fsync(aside) == 0;
-    if (aside >= 0) ::close(aside);
-    if (!saved || ::ftruncate(fd_, static_cast<off_t>(end_)) != 0 || ::fsync(fd_) != 0) {
-        ::close(fd_);
-        throw failure(path_, "cannot set a damaged end aside");
+        throw;
     }
 }
 
@@ -157,47 +100,103 @@ Spool::~Spool() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void Spool::append(const std::vector<Row> &rows) {
-    if (rows.empty()) return;
-    std::string bytes;
-    for (const Row &row : rows) bytes += spoolEntry(row);
-    if (!writeAll(fd_, bytes, end_) || ::fdatasync(fd_) != 0) {
-        const int error = errno;
-        // What the failed write left is cut off here, or else found
-        // damaged on the next start.
-        if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) errno = error;
-        errno = error;
-        throw failure(path_, "cannot write");
-    }
-    end_ += bytes.size();
-    waiting_ += rows.size();
+bool Spool::setAside(uint64_t from, uint64_t to, bool atEnd) {
+    damaged_ += to - from;
+    // Where they cannot be copied (a full disk), they stay: reading passes
+    // them, and the next start tries again.
+    if (!copyOut(fd_, from, to, path_ + ".damaged")) return false;
+    if (atEnd) return true;  // cut off by the caller
+    // Zeros are padding: later readings pass them without a word.
+    const std::string zeros(static_cast<size_t>(std::min<uint64_t>(to - from, 64 * 1024)), '\0');
+    bool cleared = true;
+    for (uint64_t at = from; cleared && at < to; at += zeros.size())
+        cleared =
+            writeAll(fd_, zeros.data(), static_cast<size_t>(std::min<uint64_t>(to - at, zeros.size())), at);
+    if (cleared) ::fdatasync(fd_);
+    return true;
 }
 
-std::vector<Row> Spool::front(size_t most) {
-    std::vector<Row> rows;
-    frontEnds_.clear();
-    uint64_t at = read_;
-    std::string body;
-    while (rows.size() < std::min(most, waiting_)) {
-        uint64_t next = 0;
-        Row row;
-        if (!readEntry(fd_, at, body, next) || !spoolRow(body, row)) throw failure(path_, "cannot read");
-        rows.push_back(std::move(row));
-        frontEnds_.push_back(next);
-        at = next;
+Spool::Append Spool::append(const std::vector<std::string> &entries) {
+    error_.clear();
+    if (entries.empty()) return Append::done;
+    std::string bytes;
+    for (const std::string &e : entries) {
+        if (e.size() > bounds_.largestEntry) {
+            error_ = "spool " + path_ + ": an entry of " + std::to_string(e.size()) +
+                     " bytes is larger than " + std::to_string(bounds_.largestEntry);
+            return Append::failed;
+        }
+        bytes += frame(e);
     }
-    return rows;
+    if (bytes.size() > bounds_.fileBytes || end_ > bounds_.fileBytes - bytes.size()) {
+        error_ = "spool " + path_ + " is full (" + std::to_string(bounds_.fileBytes) + " bytes)";
+        return Append::full;
+    }
+    if (!writeAll(fd_, bytes.data(), bytes.size(), end_) || ::fdatasync(fd_) != 0) {
+        const int error = errno;
+        error_ = why(path_, "cannot write");
+        // What the failed write left is cut off here, or else found damaged
+        // on the next start.
+        if (::ftruncate(fd_, static_cast<off_t>(end_)) == 0) reserved_ = end_;
+        return error == ENOSPC || error == EDQUOT ? Append::full : Append::failed;
+    }
+    end_ += bytes.size();
+    waiting_ += entries.size();
+    return Append::done;
+}
+
+bool Spool::reserve(uint64_t bytes) {
+    if (bytes > bounds_.fileBytes || end_ > bounds_.fileBytes - bytes) return false;
+    if (reserved_ >= end_ + bytes) return true;
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(end_), static_cast<off_t>(bytes)) == 0) {
+        reserved_ = end_ + bytes;
+        return true;
+    }
+    if (errno == EOPNOTSUPP || errno == ENOSYS) {
+        struct statvfs fs {};
+        return ::fstatvfs(fd_, &fs) == 0 && uint64_t{fs.f_bavail} * fs.f_frsize >= bytes;
+    }
+    // What a failed allocation took is given back to the disk: a truncation
+    // frees what lies beyond the end.
+    if (::ftruncate(fd_, static_cast<off_t>(end_)) == 0) reserved_ = end_;
+    return false;
+}
+
+std::vector<std::string> Spool::front(size_t most) {
+    std::vector<std::string> entries;
+    frontEnds_.clear();
+    Reader reader(fd_, end_, bounds_.largestEntry);
+    uint64_t at = read_;
+    while (entries.size() < most) {
+        Reader::Item item;
+        try {
+            item = reader.next(at);
+        } catch (const std::runtime_error &e) {
+            throw std::runtime_error("spool " + path_ + ": " + e.what());
+        }
+        if (item.kind == Reader::Item::Kind::end) {
+            waiting_ = entries.size();  // fewer than counted: damaged since
+            break;
+        }
+        if (item.kind == Reader::Item::Kind::damaged) {
+            setAside(item.at, item.next, false);
+        } else {
+            entries.push_back(std::move(item.entry));
+            frontEnds_.push_back(item.next);
+        }
+        at = item.next;
+    }
+    return entries;
 }
 
 void Spool::consume(size_t count) {
     if (count == 0 || count > frontEnds_.size()) return;
     read_ = frontEnds_[count - 1];
-    waiting_ -= count;
+    waiting_ -= std::min(count, waiting_);
     frontEnds_.clear();
-    if (waiting_ > 0) return;
-    if (::ftruncate(fd_, 0) == 0 && ::fsync(fd_) == 0) {
-        end_ = read_ = 0;
-    }
+    if (waiting_ > 0 || ::ftruncate(fd_, 0) != 0) return;
+    ::fsync(fd_);
+    end_ = read_ = reserved_ = 0;
 }
 
-}  // namespace qcdr
+}  // namespace qspool

@@ -1,24 +1,45 @@
-// The records that the database could not take yet, in a local file, in
-// the order they came: each entry framed by a mark, its length and a CRC-32,
-// and every append on the disk (fsync) before it returns.  An entry cut
-// short by a kill is found on opening; it and whatever follows are copied
-// aside (FILE.damaged) and cut off, so that later entries follow whole ones.
-// One collector at a time: the file is locked while it is open.
+// A spool: entries (bytes that mean nothing to it) that could not be
+// delivered yet, in a local file, in the order they came, until the program
+// has delivered them and consumes them.  Shared by the programs that must
+// lose nothing they accepted while what they deliver to is away.
+//
+// - One process at a time: the file is locked while it is open.
+// - An append is on the disk (fsync) before it returns, or it reports why
+//   not and leaves the file as it was.
+// - The file never grows past its bound (bytes); an append that would is
+//   refused as full, as is one the disk has no room for.
+// - Room can be reserved ahead of the end (allocated on the disk), so that
+//   appends up to it cannot fail for want of space.
+// - The oldest entries are read, delivered, then consumed; the file is
+//   emptied once none waits.  Consumed entries stay in the file until then:
+//   after a kill they are read again (delivery must tolerate a repeat).
+// - Damaged bytes (a write cut short by a kill, a damaged disk) cost only
+//   the entries they hit: they are copied to FILE.damaged and counted, and
+//   reading goes on at the next sound entry (framing.h).
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
-#include "cdr/row.h"
+namespace qspool {
 
-namespace qcdr {
+// How large the file and each entry may grow.
+struct Bounds {
+    uint64_t fileBytes = std::numeric_limits<uint64_t>::max();
+    uint32_t largestEntry = 64 * 1024;
+};
 
 class Spool {
 public:
-    // Throws std::runtime_error when the file cannot be opened, read or
-    // locked.
-    explicit Spool(std::string path);
+    enum class Append { done, full, failed };
+
+    // Opens (creating) and locks the file, and reads it through: the entries
+    // that wait are counted, damaged bytes set aside.  Throws
+    // std::runtime_error when it cannot be opened, locked or read, or another
+    // process holds it.
+    explicit Spool(std::string path, Bounds bounds = {});
     ~Spool();
     Spool(const Spool &) = delete;
     Spool &operator=(const Spool &) = delete;
@@ -26,31 +47,43 @@ public:
     const std::string &path() const { return path_; }
     bool empty() const { return waiting_ == 0; }
     size_t waiting() const { return waiting_; }
-    // What opening found damaged, in bytes (0: nothing).
+    // The file's bytes: the entries that wait, and those consumed since it
+    // was last emptied.
+    uint64_t bytes() const { return end_; }
+    // Damaged bytes set aside in FILE.damaged since it was opened.
     uint64_t damagedBytes() const { return damaged_; }
+    // Why the last append or read did not succeed.
+    const std::string &error() const { return error_; }
 
-    // Throws std::runtime_error when the entries are not all on the disk;
-    // the file then ends where it ended before.
-    void append(const std::vector<Row> &rows);
-    // The first `most` entries that wait, oldest first.
-    std::vector<Row> front(size_t most);
-    // The first `count` entries are in the database: they wait no more, and
-    // the file is emptied once none waits.
+    // The bytes an entry of `length` bytes takes in the file.
+    static uint64_t framedBytes(size_t length);
+
+    // Appends the entries after the others, all of them or none.
+    Append append(const std::vector<std::string> &entries);
+    // Keeps `bytes` allocated on the disk ahead of the end (within the
+    // bound); true when they are.  Where the file system cannot allocate
+    // ahead, true while its free space holds them.
+    bool reserve(uint64_t bytes);
+
+    // The oldest `most` entries that wait (fewer when fewer do).  Throws
+    // std::runtime_error when the file cannot be read.
+    std::vector<std::string> front(size_t most);
+    // The first `count` entries that front() returned are delivered.
     void consume(size_t count);
 
 private:
+    // Counts [from, to) damaged and copies it aside; false when it could not.
+    bool setAside(uint64_t from, uint64_t to, bool atEnd);
     std::string path_;
+    Bounds bounds_;
     int fd_ = -1;
-    uint64_t end_ = 0;    // bytes of whole entries in the file
-    uint64_t read_ = 0;   // offset of the first entry that waits
+    uint64_t end_ = 0;       // the file's size: bytes up to the end of the last entry
+    uint64_t read_ = 0;      // offset of the first entry that waits
+    uint64_t reserved_ = 0;  // allocated up to here
     size_t waiting_ = 0;
     uint64_t damaged_ = 0;
+    std::string error_;
     std::vector<uint64_t> frontEnds_;  // end offsets of the entries front() returned
 };
 
-// The entry of a row, and the row of an entry's body (false when it is none).
-std::string spoolEntry(const Row &row);
-bool spoolRow(const std::string &body, Row &row);
-uint32_t crc32(const void *bytes, size_t length);
-
-}  // namespace qcdr
+}  // namespace qspool

@@ -1,5 +1,5 @@
-// The spool on the disk, an SQLite file, and the sink between them: order
-// kept across a store that fails, nothing written twice.
+// An SQLite file, and the sink between it and the spool: order kept across
+// a store that fails, nothing written twice.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "cdr/sink.h"
+#include "cdr/spooled_row.h"
 #include "cdr/sqlite_store.h"
 #include "cdr_samples.h"
 
@@ -44,64 +45,6 @@ std::vector<int32_t> numbers(const std::vector<Row> &rows) {
     return out;
 }
 
-using SpoolTest = Folder;
-
-TEST_F(SpoolTest, EntriesComeBackInOrderAcrossAReopenUntilConsumed) {
-    {
-        Spool spool(path("s"));
-        spool.append(calls(0, 3));
-        spool.append(calls(3, 2));
-        EXPECT_EQ(numbers(spool.front(4)), (std::vector<int32_t>{0, 1, 2, 3}));
-        spool.consume(2);
-        EXPECT_EQ(spool.waiting(), 3u);
-    }
-    Spool again(path("s"));  // what was consumed comes again: the store skips it
-    ASSERT_EQ(again.waiting(), 5u);
-    const auto rows = again.front(10);
-    EXPECT_EQ(numbers(rows), (std::vector<int32_t>{0, 1, 2, 3, 4}));
-    const Row fifth = test::row(test::call(4));
-    EXPECT_EQ(rows[4].key, fifth.key);
-    EXPECT_EQ(std::memcmp(&rows[4].record, &fifth.record, sizeof fifth.record), 0);
-    again.consume(5);
-    EXPECT_TRUE(again.empty());
-    EXPECT_EQ(fs::file_size(path("s")), 0u);
-}
-
-TEST_F(SpoolTest, AnEntryCutShortIsSetAsideAndLaterEntriesFollowTheWholeOnes) {
-    {
-        Spool spool(path("s"));
-        spool.append(calls(0, 2));
-    }
-    const auto whole = fs::file_size(path("s"));
-    {
-        std::ofstream cut(path("s"), std::ios::app | std::ios::binary);
-        const std::string entry = spoolEntry(test::row(test::call(2)));
-        cut.write(entry.data(), 100);  // killed in the middle of a write
-    }
-    Spool spool(path("s"));
-    EXPECT_EQ(spool.waiting(), 2u);
-    EXPECT_EQ(spool.damagedBytes(), 100u);
-    EXPECT_EQ(fs::file_size(path("s")), whole);
-    EXPECT_EQ(fs::file_size(path("s.damaged")), 100u);
-    spool.append(calls(7, 1));
-    EXPECT_EQ(numbers(spool.front(5)), (std::vector<int32_t>{0, 1, 7}));
-}
-
-TEST_F(SpoolTest, ADamagedEntryIsNoRecord) {
-    std::string entry = spoolEntry(test::row(test::call(1)));
-    entry[40] ^= 1;
-    std::ofstream(path("s"), std::ios::binary).write(entry.data(), static_cast<std::streamsize>(entry.size()));
-    Spool spool(path("s"));
-    EXPECT_TRUE(spool.empty());
-    EXPECT_EQ(spool.damagedBytes(), entry.size());
-}
-
-TEST_F(SpoolTest, OneCollectorAtATime) {
-    Spool spool(path("s"));
-    EXPECT_THROW(Spool{path("s")}, std::runtime_error);
-    EXPECT_THROW(Spool{path("no-folder/s")}, std::runtime_error);
-}
-
 using SqliteTest = Folder;
 
 TEST_F(SqliteTest, RecordsAreStoredOnceAndReadBackInOrderForAPeriod) {
@@ -131,14 +74,16 @@ TEST_F(SqliteTest, AFileThatIsNoStoreOfOursIsRefused) {
     // A table cdr of other columns.
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open(path("other").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE cdr (id INTEGER PRIMARY KEY, caller TEXT)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db, "CREATE TABLE cdr (id INTEGER PRIMARY KEY, caller TEXT)", nullptr, nullptr, nullptr),
+        SQLITE_OK);
     sqlite3_close(db);
     try {
         SqliteStore(path("other"), false).open();
         ADD_FAILURE() << "opened";
     } catch (const StoreError &e) {
-        EXPECT_NE(std::string(e.what()).find("the table cdr has other columns"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("the table cdr has other columns"), std::string::npos)
+            << e.what();
     }
 }
 
@@ -168,7 +113,7 @@ using SinkTest = Folder;
 
 TEST_F(SinkTest, WhileTheStoreIsDownRecordsWaitInTheSpoolAndArriveInOrder) {
     Flaky store;
-    Spool spool(path("s"));
+    qspool::Spool spool(path("s"));
     std::vector<std::string> said;
     Sink sink(store, spool, [&said](const std::string &s) { said.push_back(s); });
     auto t = Clock::now();
@@ -193,17 +138,24 @@ TEST_F(SinkTest, WhileTheStoreIsDownRecordsWaitInTheSpoolAndArriveInOrder) {
 TEST_F(SinkTest, AFullSpoolLeftByAnEarlierRunIsWrittenAndWhatWasStoredIsSkipped) {
     Flaky store;
     {
-        Spool spool(path("s"));
-        spool.append(calls(0, 5));
+        qspool::Spool spool(path("s"));
+        std::vector<std::string> entries;
+        for (const Row &row : calls(0, 5)) entries.push_back(spoolEntry(row));
+        ASSERT_EQ(spool.append(entries), qspool::Spool::Append::done);
     }
     store.write(calls(0, 2));  // stored before that run was killed
-    Spool spool(path("s"));
+    qspool::Spool spool(path("s"));
     Sink sink(store, spool, [](const std::string &) {});
     sink.retry(Clock::now(), 2);
     sink.retry(Clock::now(), 2);
     sink.retry(Clock::now(), 2);
     EXPECT_TRUE(spool.empty());
     EXPECT_EQ(numbers(store.kept), (std::vector<int32_t>{0, 1, 2, 3, 4}));
+    const Row fifth = test::row(test::call(4));  // every byte back from the spool
+    EXPECT_EQ(store.kept[4].key, fifth.key);
+    EXPECT_EQ(store.kept[4].server, fifth.server);
+    EXPECT_EQ(store.kept[4].receivedUs, fifth.receivedUs);
+    EXPECT_EQ(std::memcmp(&store.kept[4].record, &fifth.record, sizeof fifth.record), 0);
     EXPECT_EQ(sink.counts().skipped, 2u);
     EXPECT_TRUE(sink.finish());
 }
