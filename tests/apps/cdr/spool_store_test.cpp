@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 
 #include "cdr/sink.h"
 #include "cdr/spooled_row.h"
@@ -94,6 +95,7 @@ public:
     void open() override {}
     WriteCounts write(const std::vector<Row> &rows) override {
         if (down) throw StoreError("down");
+        if (rows.size() > most) throw StoreError("database or disk is full");
         WriteCounts c;
         for (const Row &r : rows) {
             const bool fresh = std::find_if(kept.begin(), kept.end(), [&r](const Row &k) {
@@ -106,8 +108,19 @@ public:
     }
     void scan(const Period &, const std::function<void(const Row &)> &) override {}
     bool down = false;
+    size_t most = SIZE_MAX;  // rows a transaction may hold
     std::vector<Row> kept;
 };
+
+// A spool that holds `rows`, as a run that stopped left it.
+void spoolOf(const std::string &path, const std::vector<Row> &rows) {
+    qspool::Spool spool(path);
+    std::vector<std::string> entries;
+    for (const Row &row : rows) entries.push_back(spoolEntry(row));
+    ASSERT_EQ(spool.append(entries), qspool::Spool::Append::done);
+}
+
+uint64_t entryBytes() { return qspool::Spool::framedBytes(spoolEntry(test::row(test::call(0))).size()); }
 
 using SinkTest = Folder;
 
@@ -135,20 +148,13 @@ TEST_F(SinkTest, WhileTheStoreIsDownRecordsWaitInTheSpoolAndArriveInOrder) {
     EXPECT_EQ(said[1], "database back: 6 records from the spool stored, 0 of them already there");
 }
 
-TEST_F(SinkTest, AFullSpoolLeftByAnEarlierRunIsWrittenAndWhatWasStoredIsSkipped) {
+TEST_F(SinkTest, ASpoolLeftByAnEarlierRunIsWrittenAndWhatWasStoredIsSkipped) {
     Flaky store;
-    {
-        qspool::Spool spool(path("s"));
-        std::vector<std::string> entries;
-        for (const Row &row : calls(0, 5)) entries.push_back(spoolEntry(row));
-        ASSERT_EQ(spool.append(entries), qspool::Spool::Append::done);
-    }
+    spoolOf(path("s"), calls(0, 5));
     store.write(calls(0, 2));  // stored before that run was killed
     qspool::Spool spool(path("s"));
     Sink sink(store, spool, [](const std::string &) {});
-    sink.retry(Clock::now(), 2);
-    sink.retry(Clock::now(), 2);
-    sink.retry(Clock::now(), 2);
+    sink.retry(Clock::now());
     EXPECT_TRUE(spool.empty());
     EXPECT_EQ(numbers(store.kept), (std::vector<int32_t>{0, 1, 2, 3, 4}));
     const Row fifth = test::row(test::call(4));  // every byte back from the spool
@@ -157,7 +163,74 @@ TEST_F(SinkTest, AFullSpoolLeftByAnEarlierRunIsWrittenAndWhatWasStoredIsSkipped)
     EXPECT_EQ(store.kept[4].receivedUs, fifth.receivedUs);
     EXPECT_EQ(std::memcmp(&store.kept[4].record, &fifth.record, sizeof fifth.record), 0);
     EXPECT_EQ(sink.counts().skipped, 2u);
-    EXPECT_TRUE(sink.finish());
+    EXPECT_EQ(sink.finish(), 0u);
+}
+
+TEST_F(SinkTest, TheSpoolIsWrittenInTransactionsAsLargeAsTheStoreCanTake) {
+    Flaky store;
+    store.most = 10;  // a disk that got a little space back
+    spoolOf(path("s"), calls(0, 500));
+    qspool::Spool spool(path("s"));
+    Sink sink(store, spool, [](const std::string &) {});
+    auto t = Clock::now();
+    for (int i = 0; i < 200 && !spool.empty(); ++i) sink.retry(t += std::chrono::seconds(30));
+    EXPECT_TRUE(spool.empty());
+    std::vector<int32_t> all(500);
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(numbers(store.kept), all);
+    EXPECT_EQ(sink.counts().stored, 500u);
+    store.most = SIZE_MAX;  // and the transactions grow again
+    spoolOf(path("more"), calls(500, 3000));
+    qspool::Spool more(path("more"));
+    Sink again(store, more, [](const std::string &) {});
+    again.retry(t);
+    EXPECT_GT(again.step(), Sink::kFirstStep);
+}
+
+TEST_F(SinkTest, ADamagedSpoolEntryCostsThatRecordAloneAndIsToldInAStatusLine) {
+    spoolOf(path("s"), calls(0, 100));
+    {
+        std::fstream f(path("s"), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(std::streamoff(entryBytes() * 10 + 40));
+        f.put('\x7f');
+    }
+    qspool::Spool spool(path("s"));
+    std::vector<std::string> said;
+    SqliteStore store(path("cdr.sqlite"), false);
+    Sink sink(store, spool, [&said](const std::string &s) { said.push_back(s); });
+    sink.retry(Clock::now());
+    std::vector<Row> back;
+    store.scan({}, [&back](const Row &r) { back.push_back(r); });
+    std::vector<int32_t> want(100);
+    std::iota(want.begin(), want.end(), 0);
+    want.erase(want.begin() + 10);
+    EXPECT_EQ(numbers(back), want);
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said[0], "spool " + path("s") + ": " + std::to_string(entryBytes()) +
+                           " damaged bytes set aside in " + path("s") +
+                           ".damaged; the sound entries around them are read");
+}
+
+TEST_F(SinkTest, WhatNeitherTheStoreNorTheSpoolTookIsHeldAndCountedLostAtTheEnd) {
+    Flaky store;
+    store.down = true;
+    qspool::Spool spool(path("s"), {entryBytes() * 3});
+    Sink sink(store, spool, [](const std::string &) {});
+    const auto t = Clock::now();
+    EXPECT_TRUE(sink.hasRoom(entryBytes() * 3));
+    sink.put(calls(0, 2), t);
+    EXPECT_EQ(spool.waiting(), 2u);
+    EXPECT_TRUE(sink.hasRoom(entryBytes()));
+    EXPECT_FALSE(sink.hasRoom(entryBytes() * 2));  // past the bound, and the store is down
+    sink.put(calls(2, 2), t);
+    EXPECT_EQ(spool.waiting(), 2u);
+    EXPECT_FALSE(sink.hasRoom(0));  // held in memory: no tick until they have somewhere to go
+    EXPECT_EQ(sink.finish(), 2u);
+    EXPECT_EQ(sink.counts().lost, 2u);
+    store.down = false;  // back: the spool is written first, then what memory holds
+    EXPECT_EQ(sink.finish(), 0u);
+    EXPECT_EQ(numbers(store.kept), (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_TRUE(sink.hasRoom(entryBytes() * 3));
 }
 
 }  // namespace
