@@ -40,14 +40,14 @@ void sleepUntil(Clock::time_point when) {
 
 int collect(const Options &options) {
     std::unique_ptr<Store> store = makeStore(options.db, false);
-    // An SQLite file that cannot be written is a mistake to name now; a
-    // PostgreSQL server that is away may come back, and the spool holds the
-    // records meanwhile.
+    // A file that is no store of ours is a mistake to name now; a database
+    // that is away, locked by another writer or full may come back, and the
+    // spool holds the records meanwhile.
     std::string down;
     try {
         store->open();
     } catch (const StoreError &e) {
-        if (!isPostgresUrl(options.db)) throw;
+        if (e.unusable) throw;
         down = e.what();
     }
     qspool::Spool spool(spoolPath(options));

@@ -13,9 +13,13 @@
 
 namespace qcdr {
 
-// The store could not do what was asked; what() says why.
+// The store could not do what was asked; what() says why.  `unusable`: it
+// never will (no database, another table, a file that only reads), as
+// opposed to a store that is away, locked or full for now.
 struct StoreError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit StoreError(const std::string &what, bool never = false)
+        : std::runtime_error(what), unusable(never) {}
+    bool unusable;
 };
 
 struct WriteCounts {

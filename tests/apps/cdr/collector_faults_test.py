@@ -1,5 +1,6 @@
 """qapi-cdr where its users' faults meet it: a disk that fills and gets
-space back, a database down with a spool that cannot grow.  Small disks are tmpfs mounts in the test's own mount
+space back, a database down with a spool that cannot grow, an SQLite file
+locked by another writer at the start.  Small disks are tmpfs mounts in the test's own mount
 namespace (the command runs it under `unshare --mount`, inside the network
 namespace of tests/support/netns-run.sh).
 
@@ -9,6 +10,7 @@ import os
 import re
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import time
@@ -117,6 +119,23 @@ class Faults(base.Case):
         self.assertLess(server.sent, 60000)
         self.assertIn("stops reading", c.text())
         self.finish(c, 0)
+
+    def test_an_sqlite_file_locked_by_another_writer_at_the_start_is_written_once_the_lock_goes(self):
+        store = base.Sqlite(self.folder)
+        writer = sqlite3.connect(store.path, isolation_level=None)
+        writer.execute("BEGIN IMMEDIATE")
+        self.cleanups.append(writer.close)
+        self.feed_server(numbered(300), per_batch=50, interval=0.1)
+        c = self.collector(store)
+        base.wait_for("the spool", lambda: os.path.exists(store.path + ".spool") and
+                      os.path.getsize(store.path + ".spool") > 0, 30, c.text)
+        self.assertIn("database is locked", c.text())
+        writer.execute("COMMIT")
+        writer.close()
+        base.wait_for("every record", lambda: store.count() == 300, 60, c.text)
+        counts = self.finish(c, 300)
+        self.assertEqual((counts["stored"], counts["skipped"]), (300, 0))
+        self.assertGreater(counts["spooled"], 0)
 
 
 if __name__ == "__main__":

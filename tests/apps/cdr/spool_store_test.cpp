@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <optional>
 
 #include "cdr/sink.h"
 #include "cdr/spooled_row.h"
@@ -68,23 +69,43 @@ TEST_F(SqliteTest, RecordsAreStoredOnceAndReadBackInOrderForAPeriod) {
     EXPECT_EQ(numbers(back), (std::vector<int32_t>{1}));
 }
 
-TEST_F(SqliteTest, AFileThatIsNoStoreOfOursIsRefused) {
-    std::ofstream(path("junk")) << std::string(5000, 'x');
-    EXPECT_THROW(SqliteStore(path("junk"), false).open(), StoreError);
-    EXPECT_THROW(SqliteStore(path("missing"), true).open(), StoreError);
-    // A table cdr of other columns.
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(path("other").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(
-        sqlite3_exec(db, "CREATE TABLE cdr (id INTEGER PRIMARY KEY, caller TEXT)", nullptr, nullptr, nullptr),
-        SQLITE_OK);
-    sqlite3_close(db);
+std::optional<StoreError> openingError(SqliteStore &&store) {
     try {
-        SqliteStore(path("other"), false).open();
-        ADD_FAILURE() << "opened";
+        store.open();
     } catch (const StoreError &e) {
-        EXPECT_NE(std::string(e.what()).find("the table cdr has other columns"), std::string::npos)
-            << e.what();
+        return e;
+    }
+    return std::nullopt;
+}
+
+TEST_F(SqliteTest, AFileThatIsNoStoreOfOursIsUnusableAndOneLockedByAnotherWriterOnlyAway) {
+    std::ofstream(path("junk")) << std::string(5000, 'x');
+    sqlite3 *db = nullptr;  // a table cdr of other columns
+    ASSERT_EQ(sqlite3_open(path("other").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE cdr (id INTEGER PRIMARY KEY, caller TEXT)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    for (const auto &[file, readOnly] : {std::pair{"junk", false}, {"missing", true}, {"other", false}}) {
+        const auto e = openingError(SqliteStore(path(file), readOnly));
+        ASSERT_TRUE(e) << file;
+        EXPECT_TRUE(e->unusable) << e->what();
+    }
+    EXPECT_NE(std::string(openingError(SqliteStore(path("other"), false))->what()).find("has other columns"),
+              std::string::npos);
+    // Another writer in the middle of a transaction, in either journal mode.
+    for (const std::string mode : {"DELETE", "WAL"}) {
+        const std::string file = path("locked.sqlite") + mode;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, ("PRAGMA journal_mode=" + mode + "; BEGIN IMMEDIATE").c_str(), nullptr, nullptr,
+                               nullptr),
+                  SQLITE_OK);
+        const auto e = openingError(SqliteStore(file, false));
+        ASSERT_TRUE(e) << mode;
+        EXPECT_FALSE(e->unusable) << e->what();
+        EXPECT_NE(std::string(e->what()).find("database is locked"), std::string::npos) << e->what();
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        EXPECT_FALSE(openingError(SqliteStore(file, false))) << mode;
     }
 }
 
