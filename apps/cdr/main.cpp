@@ -12,6 +12,7 @@
 #include "cdr/collector.h"
 #include "cdr/export.h"
 #include "cdr/options.h"
+#include "cdr/passwords.h"
 #include "cdr/report.h"
 #include "qapi.h"
 #include "qmsg.h"
@@ -26,8 +27,10 @@ volatile std::sig_atomic_t stopSignal = 0;
 
 void onSignal(int signal) { stopSignal = signal; }
 
+// Every line the collector writes passes here, or through main's report of
+// an error: no password gets out, whatever form the command line gave it.
 void say(const std::string &line) {
-    std::printf("%s qapi-cdr: %s\n", utcText(wallClockUs()).c_str(), line.c_str());
+    std::printf("%s qapi-cdr: %s\n", utcText(wallClockUs()).c_str(), hidePasswords(line).c_str());
     std::fflush(stdout);
 }
 
@@ -125,7 +128,7 @@ int main(int argc, char **argv) {
             return collect(options);
         }
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "qapi-cdr: %s\n", e.what());
+        std::fprintf(stderr, "qapi-cdr: %s\n", hidePasswords(e.what()).c_str());
         return 1;
     }
     return 1;

@@ -48,10 +48,12 @@ public:
     virtual void scan(const Period &period, const std::function<void(const Row &)> &each) = 0;
 };
 
-// A PostgreSQL URL (postgresql://... or postgres://...) or the path of an
-// SQLite file.  `readOnly`: for export and report, which never create it.
+// A PostgreSQL URL (postgresql://... or postgres://...) or libpq key=value
+// string ("host=... dbname=...", a keyword and '=' first), or else the path
+// of an SQLite file.  `readOnly`: for export and report, which never create
+// it.
 std::unique_ptr<Store> makeStore(const std::string &db, bool readOnly);
-bool isPostgresUrl(const std::string &db);
+bool isPostgres(const std::string &db);
 
 // The statements' pieces, the same for both: the quoted column list
 // ("server", "receivedAt", ...), the table and its indexes, the columns

@@ -3,6 +3,7 @@
 
 #include "cdr/backoff.h"
 #include "cdr/options.h"
+#include "cdr/passwords.h"
 #include "cdr/report.h"
 #include "cdr_samples.h"
 
@@ -63,6 +64,27 @@ TEST(Options, EachModeTakesItsOwnOptions) {
          {std::vector<std::string>{"--feed", "a:1", "--from", "2024-05-17"}, {"report", "--from", "2024-05-32"},
           {"report", "--to", "2024-05-17 24:00"}, {"export"}, {"export", "--csv="}, {"--feed", "a:1", "--db="}})
         EXPECT_THROW(parseOptions(bad), std::invalid_argument);
+}
+
+TEST(Passwords, AreHiddenInEveryFormOfConnectionString) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"postgresql://cdr:s3cret@db:5432/cdr", "postgresql://cdr:***@db:5432/cdr"},
+        {"postgres://cdr@db/cdr?sslmode=require&password=s3cret&x=1",
+         "postgres://cdr@db/cdr?sslmode=require&password=***&x=1"},
+        {"postgres://db/cdr?pass%77ord=s3cret", "postgres://db/cdr?pass%77ord=***"},
+        {"host=db password='s3 \\' cret' dbname=cdr", "host=db password=*** dbname=cdr"},
+        {"host=db password = s3&cret dbname=cdr", "host=db password = *** dbname=cdr"},
+        {"unknown option \"--dbx=postgresql://u:s3cret@h/d\"",
+         "unknown option \"--dbx=postgresql://u:***@h/d\""},
+        {"postgresql://cdr@db:5432/cdr: connection refused",
+         "postgresql://cdr@db:5432/cdr: connection refused"},
+    };
+    for (const auto &[text, shown] : cases) {
+        std::vector<std::string> found;
+        EXPECT_EQ(hidePasswords(text, &found), shown);
+        EXPECT_EQ(found.size(), std::string(shown).find("***") == std::string::npos ? 0u : 1u) << text;
+    }
+    EXPECT_EQ(withoutSecrets("token \"s3%zz\" is bad, s3%zz", {"s3%zz"}), "token \"***\" is bad, ***");
 }
 
 TEST(Backoff, DoublesUpToItsLongestWaitAndStartsAgainAfterASuccess) {
