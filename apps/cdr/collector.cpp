@@ -20,7 +20,11 @@ Collector::Collector(const std::vector<qtools::Endpoint> &servers, Store &store,
 }
 
 bool Collector::readyForTick() {
-    const bool room = sink_.hasRoom(tickBytes_);
+    bool room = sink_.hasRoom(tickBytes_);
+    if (room && !reading_) {
+        sink_.retryNow(Clock::now());
+        room = sink_.hasRoom(tickBytes_);
+    }
     if (room != reading_)
         say_(room ? "reading the feeds again"
                   : "neither the database nor the spool takes records: the collector stops reading its feeds "

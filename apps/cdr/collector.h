@@ -17,8 +17,8 @@ public:
     // The store could not be opened at the start (`why`).
     void startDown(const std::string &why) { sink_.startDown(why, Clock::now()); }
     // Whether the library's next tick may run: whatever it brings has
-    // somewhere to go (room held in the spool, or a store that takes
-    // records).  Says when reading stops, and when it starts again.
+    // somewhere to go, whatever the store does (room for it held in the
+    // spool).  Says when reading stops, and when it starts again.
     bool readyForTick();
     // Takes one message of the thread's queue.
     void handle(const QMessage &m);

@@ -29,10 +29,7 @@ void Sink::noteDamage() {
     damagedTold_ = damaged;
 }
 
-bool Sink::hasRoom(uint64_t spoolBytes) {
-    if (!memory_.empty()) return false;
-    return spool_.reserve(spoolBytes) || (spool_.empty() && !down_);
-}
+bool Sink::hasRoom(uint64_t spoolBytes) { return memory_.empty() && spool_.reserve(spoolBytes); }
 
 bool Sink::tryStore(const std::vector<Row> &rows, Clock::time_point now) {
     try {
@@ -117,6 +114,16 @@ void Sink::retry(Clock::time_point now) {
         } catch (const StoreError &) {
             nextTry_ = now + backoff_.failed();
         }
+    }
+}
+
+void Sink::retryNow(Clock::time_point now) {
+    if (!down_ || spool_.empty()) return;
+    const auto until = Clock::now() + kDrainFor;
+    for (bool written = true; !spool_.empty() && Clock::now() < until;) {
+        const size_t step = step_;
+        written = drainStep(now);
+        if (!written && (step == 1 || readFailed_)) break;
     }
 }
 

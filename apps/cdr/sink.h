@@ -34,13 +34,17 @@ public:
     // spool until a try succeeds.
     void startDown(const std::string &why, Clock::time_point now);
     // Whether records that take `spoolBytes` in the spool have somewhere to
-    // go whatever the store does: room held in the spool, or an empty spool
-    // and a store that takes records.
+    // go whatever the store does: nothing is held in memory, and that room
+    // is held in the spool.
     bool hasRoom(uint64_t spoolBytes);
     // This tick's records.
     void put(std::vector<Row> &&rows, Clock::time_point now);
     // Writes what waits when a try is due, for at most about 100 ms.
     void retry(Clock::time_point now);
+    // The spool has room again, which may be space a full disk got back:
+    // the store is tried at once, in ever smaller transactions, before new
+    // records take that space.
+    void retryNow(Clock::time_point now);
     // At the end: everything to the store, or else to the spool; sets and
     // returns the count of records lost (held only in memory).
     size_t finish();

@@ -191,10 +191,16 @@ std::vector<std::string> Spool::front(size_t most) {
 
 void Spool::consume(size_t count) {
     if (count == 0 || count > frontEnds_.size()) return;
+    const uint64_t from = read_;
     read_ = frontEnds_[count - 1];
     waiting_ -= std::min(count, waiting_);
     frontEnds_.clear();
-    if (waiting_ > 0 || ::ftruncate(fd_, 0) != 0) return;
+    if (waiting_ > 0) {
+        ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                    static_cast<off_t>(read_ - from));
+        return;
+    }
+    if (::ftruncate(fd_, 0) != 0) return;
     ::fsync(fd_);
     end_ = read_ = reserved_ = 0;
 }

@@ -10,9 +10,12 @@
 //   refused as full, as is one the disk has no room for.
 // - Room can be reserved ahead of the end (allocated on the disk), so that
 //   appends up to it cannot fail for want of space.
-// - The oldest entries are read, delivered, then consumed; the file is
-//   emptied once none waits.  Consumed entries stay in the file until then:
-//   after a kill they are read again (delivery must tolerate a repeat).
+// - The oldest entries are read, delivered, then consumed: their bytes are
+//   given back to the disk at once (a hole punched in the file, read as
+//   padding), so that what they are delivered to on the same disk finds
+//   room, and the file is emptied once none waits.  Where the file system
+//   punches no holes they stay until then, and after a kill they are read
+//   again (delivery must tolerate a repeat).
 // - Damaged bytes (a write cut short by a kill, a damaged disk) cost only
 //   the entries they hit: they are copied to FILE.damaged and counted, and
 //   reading goes on at the next sound entry (framing.h).

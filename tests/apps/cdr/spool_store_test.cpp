@@ -242,7 +242,7 @@ TEST_F(SinkTest, WhatNeitherTheStoreNorTheSpoolTookIsHeldAndCountedLostAtTheEnd)
     sink.put(calls(0, 2), t);
     EXPECT_EQ(spool.waiting(), 2u);
     EXPECT_TRUE(sink.hasRoom(entryBytes()));
-    EXPECT_FALSE(sink.hasRoom(entryBytes() * 2));  // past the bound, and the store is down
+    EXPECT_FALSE(sink.hasRoom(entryBytes() * 2));  // past the bound
     sink.put(calls(2, 2), t);
     EXPECT_EQ(spool.waiting(), 2u);
     EXPECT_FALSE(sink.hasRoom(0));  // held in memory: no tick until they have somewhere to go
