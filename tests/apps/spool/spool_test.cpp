@@ -84,9 +84,9 @@ TEST_F(SpoolTest, ADamagedEntryCostsThatEntryAloneAndIsSetAsideOnce) {
         ASSERT_EQ(spool.append(all), Spool::Append::done);
     }
     std::string bytes = contents(file);
-    uint64_t tenth = 0;
-    for (int i = 0; i < 10; ++i) tenth += Spool::framedBytes(all[size_t(i)].size());
-    const uint64_t tenthBytes = Spool::framedBytes(all[10].size());
+    size_t tenth = 0;
+    for (int i = 0; i < 10; ++i) tenth += size_t(Spool::framedBytes(all[size_t(i)].size()));
+    const size_t tenthBytes = size_t(Spool::framedBytes(all[10].size()));
     for (const size_t flipped :
          {size_t{2}, size_t{6}, kHeaderBytes + 3}) {  // the mark, the length, the entry
         SCOPED_TRACE(flipped);
