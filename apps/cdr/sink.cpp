@@ -120,10 +120,9 @@ void Sink::retry(Clock::time_point now) {
 void Sink::retryNow(Clock::time_point now) {
     if (!down_ || spool_.empty()) return;
     const auto until = Clock::now() + kDrainFor;
-    for (bool written = true; !spool_.empty() && Clock::now() < until;) {
+    while (!spool_.empty() && Clock::now() < until) {
         const size_t step = step_;
-        written = drainStep(now);
-        if (!written && (step == 1 || readFailed_)) break;
+        if (!drainStep(now) && (step == 1 || readFailed_)) break;
     }
 }
 

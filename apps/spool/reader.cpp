@@ -64,6 +64,12 @@ Reader::Item Reader::next(uint64_t at) {
         const size_t zeros = std::min(bytes.find_first_not_of('\0'), bytes.size());
         at += zeros;
         if (zeros < bytes.size()) break;
+        // Consumed entries leave holes: on to the next data at once.
+        const off_t data = ::lseek(fd_, static_cast<off_t>(at), SEEK_DATA);
+        if (data > static_cast<off_t>(at))
+            at = static_cast<uint64_t>(data);
+        else if (data < 0 && errno == ENXIO)
+            at = end_;
     }
     item.at = at;
     if (entryAt(at, item)) {
