@@ -34,7 +34,8 @@ SqliteStore::~SqliteStore() {
 }
 
 void SqliteStore::fail(const std::string &what) {
-    throw StoreError(path_ + ": " + what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"), unusable(db_));
+    throw StoreError(path_ + ": " + what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"),
+                     unusable(db_));
 }
 
 void SqliteStore::exec(const char *sql) {
@@ -72,8 +73,9 @@ void SqliteStore::openFile() {
     sqlite3_stmt *mode = nullptr;
     if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &mode, nullptr) != SQLITE_OK) fail("journal mode");
     const int step = sqlite3_step(mode);
-    const bool wal = step == SQLITE_ROW &&
-                     sqlite3_stricmp(reinterpret_cast<const char *>(sqlite3_column_text(mode, 0)), "wal") == 0;
+    const bool wal =
+        step == SQLITE_ROW &&
+        sqlite3_stricmp(reinterpret_cast<const char *>(sqlite3_column_text(mode, 0)), "wal") == 0;
     sqlite3_finalize(mode);
     if (step != SQLITE_ROW) fail("cannot use write-ahead logging");  // another writer's lock, say
     if (!wal) throw StoreError(path_ + ": cannot use write-ahead logging", true);

@@ -96,8 +96,8 @@ TEST_F(SqliteTest, AFileThatIsNoStoreOfOursIsUnusableAndOneLockedByAnotherWriter
     for (const std::string mode : {"DELETE", "WAL"}) {
         const std::string file = path("locked.sqlite") + mode;
         ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, ("PRAGMA journal_mode=" + mode + "; BEGIN IMMEDIATE").c_str(), nullptr, nullptr,
-                               nullptr),
+        ASSERT_EQ(sqlite3_exec(db, ("PRAGMA journal_mode=" + mode + "; BEGIN IMMEDIATE").c_str(), nullptr,
+                               nullptr, nullptr),
                   SQLITE_OK);
         const auto e = openingError(SqliteStore(file, false));
         ASSERT_TRUE(e) << mode;
