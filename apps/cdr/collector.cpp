@@ -1,5 +1,7 @@
 #include "cdr/collector.h"
 
+#include "cdr/spooled_row.h"
+
 namespace qcdr {
 
 int64_t wallClockUs() {
@@ -8,9 +10,27 @@ int64_t wallClockUs() {
         .count();
 }
 
-Collector::Collector(const std::vector<qtools::Endpoint> &servers, Store &store, Spool &spool, Say say)
+Collector::Collector(const std::vector<qtools::Endpoint> &servers, Store &store, qspool::Spool &spool,
+                     Say say)
     : say_(std::move(say)), feeds_(servers, say_), sink_(store, spool, say_) {
+    size_t longest = 0;
+    for (size_t i = 0; i < feeds_.count(); ++i) longest = std::max(longest, feeds_.name(i).size());
+    tickBytes_ = kMostRecordsPerTick * qspool::Spool::framedBytes(spoolEntryBytes(longest));
     feeds_.startDue(Clock::now());
+}
+
+bool Collector::readyForTick() {
+    bool room = sink_.hasRoom(tickBytes_);
+    if (room && !reading_) {
+        sink_.retryNow(Clock::now());
+        room = sink_.hasRoom(tickBytes_);
+    }
+    if (room != reading_)
+        say_(room ? "reading the feeds again"
+                  : "neither the database nor the spool takes records: the collector stops reading its feeds "
+                    "until one of them does");
+    reading_ = room;
+    return room;
 }
 
 void Collector::handle(const QMessage &m) {
@@ -25,7 +45,7 @@ void Collector::endOfTick() {
     feeds_.startDue(Clock::now());
 }
 
-bool Collector::finish() {
+size_t Collector::finish() {
     feeds_.stopAll();
     std::vector<Row> rows;
     rows.swap(tick_);

@@ -37,6 +37,8 @@ public:
     void stopAll();
     size_t running() const;
     size_t count() const { return feeds_.size(); }
+    // The feed's HOST:PORT, as its records carry it.
+    const std::string &name(size_t i) const { return feeds_[i].name; }
 
 private:
     struct Feed {

@@ -12,6 +12,7 @@
 #include "cdr/collector.h"
 #include "cdr/export.h"
 #include "cdr/options.h"
+#include "cdr/passwords.h"
 #include "cdr/report.h"
 #include "qapi.h"
 #include "qmsg.h"
@@ -20,68 +21,77 @@ namespace {
 
 using namespace qcdr;
 
-constexpr int kWaitMs = 100;  // one wait for a message lasts at most a tick
+constexpr auto kTick = std::chrono::milliseconds(100);
 
 volatile std::sig_atomic_t stopSignal = 0;
 
 void onSignal(int signal) { stopSignal = signal; }
 
+// Every line the collector writes passes here, or through main's report of
+// an error: no password gets out, whatever form the command line gave it.
 void say(const std::string &line) {
-    std::printf("%s qapi-cdr: %s\n", utcText(wallClockUs()).c_str(), line.c_str());
+    std::printf("%s qapi-cdr: %s\n", utcText(wallClockUs()).c_str(), hidePasswords(line).c_str());
     std::fflush(stdout);
+}
+
+// Waits until `when` or a signal.
+void sleepUntil(Clock::time_point when) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    const timespec until{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
 }
 
 int collect(const Options &options) {
     std::unique_ptr<Store> store = makeStore(options.db, false);
-    // An SQLite file that cannot be written is a mistake to name now; a
-    // PostgreSQL server that is away may come back, and the spool holds the
-    // records meanwhile.
-    if (!isPostgresUrl(options.db)) store->open();
-    Spool spool(spoolPath(options));
-    if (spool.damagedBytes())
-        say("spool " + spool.path() + ": " + std::to_string(spool.damagedBytes()) +
-            " bytes at its end were cut short (a write that did not finish), set aside in " + spool.path() +
-            ".damaged");
-    if (!spool.empty()) say("spool " + spool.path() + ": " + std::to_string(spool.waiting()) + " records wait");
-    if (isPostgresUrl(options.db)) {
-        try {
-            store->open();
-        } catch (const StoreError &e) {
-            say(std::string("database down: ") + e.what() + "; records go to the spool " + spool.path());
-        }
+    // A file that is no store of ours is a mistake to name now; a database
+    // that is away, locked by another writer or full may come back, and the
+    // spool holds the records meanwhile.
+    std::string down;
+    try {
+        store->open();
+    } catch (const StoreError &e) {
+        if (e.unusable) throw;
+        down = e.what();
     }
+    qspool::Spool spool(spoolPath(options));
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    // The collector runs the library's tick itself, and only while what a
+    // tick can bring has somewhere to go; otherwise the records wait at the
+    // server, and nothing is polled.
+    qmsgUseManualClock(1);
     if (QAPI_Stack_initialize(0) != 0) throw std::runtime_error("the library did not start");
-    bool whole = true;
+    size_t lost = 0;
     Counts counts;
     {
         say("collecting into " + store->name() + " from " + std::to_string(options.feeds.size()) + " feed" +
             (options.feeds.size() == 1 ? "" : "s"));
         Collector collector(options.feeds, *store, spool, say);
+        if (!down.empty()) collector.startDown(down);
         QMessage m;
-        while (!stopSignal) {
-            if (qmsgGetMessage(&m, kWaitMs)) {
-                collector.handle(m);
-                while (qmsgPeekMessage(&m)) collector.handle(m);
-            }
+        for (auto next = Clock::now(); !stopSignal;) {
+            if (collector.readyForTick()) qmsgAdvanceClock(static_cast<uint32_t>(kTick.count()));
+            while (qmsgPeekMessage(&m)) collector.handle(m);
             collector.endOfTick();
+            next = std::max(next + kTick, Clock::now());
+            sleepUntil(next);
         }
-        // What the last tick posted is taken, then everything committed.
+        // What was posted is taken, then everything committed.
         while (qmsgPeekMessage(&m)) collector.handle(m);
-        whole = collector.finish();
+        lost = collector.finish();
         counts = collector.counts();
     }
     QAPI_Stack_release();
     say(std::string("stopped by ") + (stopSignal == SIGINT ? "SIGINT" : "SIGTERM") + ": " +
-        std::to_string(counts.received) + " records received, " + std::to_string(counts.stored) + " stored, " +
-        std::to_string(counts.skipped) + " already stored, " + std::to_string(counts.spooled) +
-        " spooled, " + std::to_string(spool.waiting()) + " waiting in the spool");
-    return whole ? 0 : 2;
+        std::to_string(counts.received) + " records received, " + std::to_string(counts.stored) +
+        " stored, " + std::to_string(counts.skipped) + " already stored, " + std::to_string(counts.spooled) +
+        " spooled, " + std::to_string(spool.waiting()) + " waiting in the spool, " + std::to_string(lost) +
+        " lost");
+    return lost == 0 ? 0 : 2;
 }
 
 }  // namespace
@@ -118,7 +128,7 @@ int main(int argc, char **argv) {
             return collect(options);
         }
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "qapi-cdr: %s\n", e.what());
+        std::fprintf(stderr, "qapi-cdr: %s\n", hidePasswords(e.what()).c_str());
         return 1;
     }
     return 1;

@@ -14,7 +14,9 @@ every record once, none lost while the database is away.
 
   --feed HOST:PORT  a server's call-record feed; may be given again
   --db DB           an SQLite file (cdr.sqlite), or a PostgreSQL URL
-                    (postgresql://user@host:port/dbname)
+                    (postgresql://user@host:port/dbname) or key=value string
+                    ("host=... dbname=..."); give its password in ~/.pgpass
+                    (PGPASSFILE) or PGPASSWORD, not on the command line
   --spool FILE      where records wait while the database cannot be written
                     (an SQLite file's name with .spool; for PostgreSQL
                     qapi-cdr.spool)
@@ -86,7 +88,7 @@ Options parseOptions(const std::vector<std::string> &args) {
 
 std::string spoolPath(const Options &o) {
     if (o.spool) return *o.spool;
-    return isPostgresUrl(o.db) ? "qapi-cdr.spool" : o.db + ".spool";
+    return isPostgres(o.db) ? "qapi-cdr.spool" : o.db + ".spool";
 }
 
 }  // namespace qcdr

@@ -3,6 +3,9 @@
 #include <libpq-fe.h>
 
 #include <memory>
+#include <string_view>
+
+#include "cdr/passwords.h"
 
 namespace qcdr {
 namespace {
@@ -19,32 +22,32 @@ const char *const kKeywords[] = {"connect_timeout", "keepalives", "keepalives_id
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-std::string errorOf(PGconn *conn) {
+}  // namespace
+
+std::string PostgresStore::errorOf(PGconn *conn) const {
     std::string text = conn ? PQerrorMessage(conn) : "out of memory";
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     for (char &c : text)
         if (c == '\n') c = ' ';
-    return text;
+    return withoutSecrets(text, secrets_);
 }
 
-}  // namespace
-
 PostgresStore::PostgresStore(std::string url) : url_(std::move(url)) {
+    // What the status lines show: the URL or the key=value string without
+    // its password, which no message of libpq's repeats either.
+    shown_ = hidePasswords(url_, &secrets_);
     char *error = nullptr;
     PQconninfoOption *options = PQconninfoParse(url_.c_str(), &error);
     if (!options) {
         std::string why = error ? error : "out of memory";
         PQfreemem(error);
         while (!why.empty() && why.back() == '\n') why.pop_back();
-        throw StoreError("not a PostgreSQL URL: " + why);
+        throw StoreError("not a PostgreSQL URL or connection string: " + withoutSecrets(why, secrets_), true);
     }
+    for (const PQconninfoOption *o = options; o->keyword; ++o)
+        if (o->val && o->val[0] && std::string_view(o->keyword) == "password") secrets_.emplace_back(o->val);
     PQconninfoFree(options);
-    // What the status lines show: the URL without a password.
-    shown_ = url_;
-    const size_t scheme = shown_.find("://");
-    const size_t at = shown_.find('@', scheme + 3);
-    const size_t colon = shown_.find(':', scheme + 3);
-    if (at != std::string::npos && colon < at) shown_.replace(colon + 1, at - colon - 1, "***");
+    shown_ = withoutSecrets(shown_, secrets_);
 }
 
 PostgresStore::~PostgresStore() { drop(); }

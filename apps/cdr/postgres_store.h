@@ -1,5 +1,6 @@
 // The records in PostgreSQL, through libpq; the table created on first use.
 // The connection is made when first needed and made again after it broke.
+// Its name in the status lines and its errors never show the password.
 #pragma once
 
 #include "cdr/store.h"
@@ -10,7 +11,8 @@ namespace qcdr {
 
 class PostgresStore : public Store {
 public:
-    // Throws StoreError when the URL cannot be read.
+    // A URL (postgresql://...) or a libpq key=value string.  Throws
+    // StoreError when it cannot be read.
     explicit PostgresStore(std::string url);
     ~PostgresStore() override;
     std::string name() const override { return shown_; }
@@ -22,8 +24,11 @@ private:
     void connect();
     void exec(const char *sql);
     void drop();
+    // libpq's last error on one line, without the password.
+    std::string errorOf(pg_conn *conn) const;
     std::string url_;
-    std::string shown_;  // the URL without its password
+    std::string shown_;                 // the URL without its password
+    std::vector<std::string> secrets_;  // the password, as written and as read
     pg_conn *conn_ = nullptr;
 };
 

@@ -36,6 +36,12 @@ int64_t hourIndex(const std::string &h) {
     return daysFromCivil(n(0, 4), static_cast<unsigned>(n(5, 2)), static_cast<unsigned>(n(8, 2))) * 24 + n(11, 2);
 }
 
+// Whether the calendar has the hour "YYYY-MM-DD HH:00" (not 30 February).
+bool inCalendar(const std::string &h) {
+    const int64_t index = hourIndex(h);
+    return index >= 0 && civilText(index / 24, static_cast<int>(index % 24)) == h;
+}
+
 std::string minutes(uint64_t seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(seconds) / 60.0);
@@ -151,15 +157,29 @@ Report buildReport(Store &store, const Period &period) {
 }
 
 std::vector<std::pair<std::string, Tally>> hourSeries(const Report &report, size_t most) {
+    // The calendar's hours from the first to the last with calls; an hour of
+    // a day the calendar lacks (30 February) where its label sorts.
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const auto &[label, tally] : report.hours) {
+        if (!inCalendar(label)) continue;
+        first = std::min(first, hourIndex(label));
+        last = std::max(last, hourIndex(label));
+    }
+    if (first > last || last - first + 1 > static_cast<int64_t>(most))
+        return {report.hours.begin(), report.hours.end()};
     std::vector<std::pair<std::string, Tally>> out;
-    if (report.hours.empty()) return out;
-    const int64_t first = hourIndex(report.hours.begin()->first), last = hourIndex(report.hours.rbegin()->first);
-    if (last - first + 1 > static_cast<int64_t>(most)) return {report.hours.begin(), report.hours.end()};
+    auto other = report.hours.begin();
+    const auto lacking = [&](const std::string &before) {
+        for (; other != report.hours.end() && (before.empty() || other->first < before); ++other)
+            if (!inCalendar(other->first)) out.push_back(*other);
+    };
     for (int64_t h = first; h <= last; ++h) {
         const std::string label = civilText(h / 24, static_cast<int>(h % 24));
+        lacking(label);
         const auto it = report.hours.find(label);
         out.emplace_back(label, it == report.hours.end() ? Tally{} : it->second);
     }
+    lacking("");
     return out;
 }
 

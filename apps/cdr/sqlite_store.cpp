@@ -7,6 +7,23 @@ namespace {
 
 constexpr int kBusyMs = 2000;  // how long a write waits for another writer of the file
 
+// Another writer's lock, a full disk, a failing one: for now.  Anything
+// else: a file that is no store of ours.
+bool unusable(sqlite3 *db) {
+    if (!db) return false;
+    switch (sqlite3_errcode(db)) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+    case SQLITE_PROTOCOL:
+        return false;
+    default:
+        return true;
+    }
+}
+
 }  // namespace
 
 SqliteStore::SqliteStore(std::string path, bool readOnly) : path_(std::move(path)), readOnly_(readOnly) {}
@@ -17,7 +34,8 @@ SqliteStore::~SqliteStore() {
 }
 
 void SqliteStore::fail(const std::string &what) {
-    throw StoreError(path_ + ": " + what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
+    throw StoreError(path_ + ": " + what + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"),
+                     unusable(db_));
 }
 
 void SqliteStore::exec(const char *sql) {
@@ -25,7 +43,7 @@ void SqliteStore::exec(const char *sql) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return;
     const std::string text = message ? message : sqlite3_errmsg(db_);
     sqlite3_free(message);
-    throw StoreError(path_ + ": " + text);
+    throw StoreError(path_ + ": " + text, unusable(db_));
 }
 
 void SqliteStore::open() {
@@ -51,13 +69,16 @@ void SqliteStore::openFile() {
     }
     // A file that only reads (its mode, or a read-only medium) is opened
     // for reading without a word: refuse it here, not at the first record.
-    if (sqlite3_db_readonly(db_, "main") == 1) throw StoreError(path_ + ": the file cannot be written");
+    if (sqlite3_db_readonly(db_, "main") == 1) throw StoreError(path_ + ": the file cannot be written", true);
     sqlite3_stmt *mode = nullptr;
     if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &mode, nullptr) != SQLITE_OK) fail("journal mode");
-    const bool wal = sqlite3_step(mode) == SQLITE_ROW &&
-                     sqlite3_stricmp(reinterpret_cast<const char *>(sqlite3_column_text(mode, 0)), "wal") == 0;
+    const int step = sqlite3_step(mode);
+    const bool wal =
+        step == SQLITE_ROW &&
+        sqlite3_stricmp(reinterpret_cast<const char *>(sqlite3_column_text(mode, 0)), "wal") == 0;
     sqlite3_finalize(mode);
-    if (!wal) fail("cannot use write-ahead logging");
+    if (step != SQLITE_ROW) fail("cannot use write-ahead logging");  // another writer's lock, say
+    if (!wal) throw StoreError(path_ + ": cannot use write-ahead logging", true);
     // Every transaction reaches the disk before the commit returns.
     exec("PRAGMA synchronous=FULL");
     exec("BEGIN IMMEDIATE");

@@ -1,16 +1,24 @@
 #include "cdr/store.h"
 
+#include <cctype>
+
 #include "cdr/postgres_store.h"
 #include "cdr/sqlite_store.h"
 
 namespace qcdr {
 
-bool isPostgresUrl(const std::string &db) {
-    return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+bool isPostgres(const std::string &db) {
+    if (db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0) return true;
+    size_t i = db.find_first_not_of(" \t");
+    const size_t keyword = i;
+    while (i < db.size() && (std::isalpha(static_cast<unsigned char>(db[i])) || db[i] == '_')) ++i;
+    if (i == keyword) return false;
+    i = db.find_first_not_of(" \t", i);
+    return i != std::string::npos && db[i] == '=';
 }
 
 std::unique_ptr<Store> makeStore(const std::string &db, bool readOnly) {
-    if (isPostgresUrl(db)) return std::make_unique<PostgresStore>(db);
+    if (isPostgres(db)) return std::make_unique<PostgresStore>(db);
     return std::make_unique<SqliteStore>(db, readOnly);
 }
 

@@ -13,9 +13,13 @@
 
 namespace qcdr {
 
-// The store could not do what was asked; what() says why.
+// The store could not do what was asked; what() says why.  `unusable`: it
+// never will (no database, another table, a file that only reads), as
+// opposed to a store that is away, locked or full for now.
 struct StoreError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit StoreError(const std::string &what, bool never = false)
+        : std::runtime_error(what), unusable(never) {}
+    bool unusable;
 };
 
 struct WriteCounts {
@@ -44,10 +48,12 @@ public:
     virtual void scan(const Period &period, const std::function<void(const Row &)> &each) = 0;
 };
 
-// A PostgreSQL URL (postgresql://... or postgres://...) or the path of an
-// SQLite file.  `readOnly`: for export and report, which never create it.
+// A PostgreSQL URL (postgresql://... or postgres://...) or libpq key=value
+// string ("host=... dbname=...", a keyword and '=' first), or else the path
+// of an SQLite file.  `readOnly`: for export and report, which never create
+// it.
 std::unique_ptr<Store> makeStore(const std::string &db, bool readOnly);
-bool isPostgresUrl(const std::string &db);
+bool isPostgres(const std::string &db);
 
 // The statements' pieces, the same for both: the quoted column list
 // ("server", "receivedAt", ...), the table and its indexes, the columns

@@ -137,7 +137,7 @@ Result libraryAlone(uint16_t port, size_t n) {
 
 Result collector(const std::string &way, Store &store, const std::string &spoolPath, uint16_t port, size_t n) {
     store.open();
-    Spool spool(spoolPath);
+    qspool::Spool spool(spoolPath);
     QAPI_Stack_initialize(0);
     Result r{way, 0, 0, 0};
     {

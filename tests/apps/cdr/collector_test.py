@@ -26,13 +26,14 @@ COLUMNS = ["kindLetter", "callTime", "sentTime", "duration", "numberA", "numberB
            "textC", "text", "wordA", "wordB", "valueA", "valueB", "addressText", "numberD", "serverAddressText"]
 
 
-def wait_for(what, check, seconds=30.0):
+def wait_for(what, check, seconds=30.0, state=None):
+    """`state`, when given, tells what was there instead."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         if check():
             return
         time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
+    raise AssertionError("timed out waiting for " + what + (": " + state() if state else ""))
 
 
 class Collector:

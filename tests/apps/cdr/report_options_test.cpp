@@ -3,6 +3,7 @@
 
 #include "cdr/backoff.h"
 #include "cdr/options.h"
+#include "cdr/passwords.h"
 #include "cdr/report.h"
 #include "cdr_samples.h"
 
@@ -36,6 +37,32 @@ TEST(Report, CallsAndMinutesPerHourAndPerExtensionLeaveNotesOut) {
     EXPECT_NE(text.find("  18                        1          0.5\n"), std::string::npos) << text;
 }
 
+TEST(Report, ACallOnADayTheCalendarLacksIsChartedUnderItsOwnDate) {
+    Report report;
+    auto lacking = test::call(1, 15, 60);
+    lacking.year = 2023, lacking.month = 2, lacking.day = 30, lacking.hour = 10;
+    report.add(test::row(lacking));
+    ASSERT_EQ(hourSeries(report).size(), 1u);
+    EXPECT_EQ(hourSeries(report)[0].first, "2023-02-30 10:00");
+    auto before = lacking, after = lacking;
+    before.day = 28, before.hour = 23;
+    after.month = 3, after.day = 1, after.hour = 1;
+    report.add(test::row(before));
+    report.add(test::row(after));
+    std::vector<std::string> labels;
+    for (const auto &[label, tally] : hourSeries(report)) labels.push_back(label);
+    EXPECT_EQ(labels, (std::vector<std::string>{"2023-02-28 23:00", "2023-02-30 10:00", "2023-03-01 00:00",
+                                                "2023-03-01 01:00"}));
+    const std::string page = reportHtml(report);
+    size_t bars = 0;  // one in each chart per hour
+    for (size_t at = 0;
+         (at = page.find("<title>2023-02-30 10:00: 1 calls, 1.0 minutes</title>", at)) != std::string::npos;
+         ++at)
+        ++bars;
+    EXPECT_EQ(bars, 2u);
+    EXPECT_NE(page.find("<tr><td>2023-02-30 10:00</td><td>1</td>"), std::string::npos);
+}
+
 TEST(Report, ThePageIsSelfContainedAndEscapesWhatItShows) {
     Report report;
     report.period = {"2024-05-17 00:00:00", "<2024>"};
@@ -60,9 +87,34 @@ TEST(Options, EachModeTakesItsOwnOptions) {
     EXPECT_EQ(o.period.to, "2024-05-17 10:30:00");
     EXPECT_EQ(o.db, "cdr.sqlite");
     for (const std::vector<std::string> &bad :
-         {std::vector<std::string>{"--feed", "a:1", "--from", "2024-05-17"}, {"report", "--from", "2024-05-32"},
-          {"report", "--to", "2024-05-17 24:00"}, {"export"}, {"export", "--csv="}, {"--feed", "a:1", "--db="}})
+         {std::vector<std::string>{"--feed", "a:1", "--from", "2024-05-17"},
+          {"report", "--from", "2024-05-32"},
+          {"report", "--to", "2024-05-17 24:00"},
+          {"export"},
+          {"export", "--csv="},
+          {"--feed", "a:1", "--db="}})
         EXPECT_THROW(parseOptions(bad), std::invalid_argument);
+}
+
+TEST(Passwords, AreHiddenInEveryFormOfConnectionString) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"postgresql://cdr:s3cret@db:5432/cdr", "postgresql://cdr:***@db:5432/cdr"},
+        {"postgres://cdr@db/cdr?sslmode=require&password=s3cret&x=1",
+         "postgres://cdr@db/cdr?sslmode=require&password=***&x=1"},
+        {"postgres://db/cdr?pass%77ord=s3cret", "postgres://db/cdr?pass%77ord=***"},
+        {"host=db password='s3 \\' cret' dbname=cdr", "host=db password=*** dbname=cdr"},
+        {"host=db password = s3&cret dbname=cdr", "host=db password = *** dbname=cdr"},
+        {"unknown option \"--dbx=postgresql://u:s3cret@h/d\"",
+         "unknown option \"--dbx=postgresql://u:***@h/d\""},
+        {"postgresql://cdr@db:5432/cdr: connection refused",
+         "postgresql://cdr@db:5432/cdr: connection refused"},
+    };
+    for (const auto &[text, shown] : cases) {
+        std::vector<std::string> found;
+        EXPECT_EQ(hidePasswords(text, &found), shown);
+        EXPECT_EQ(found.size(), std::string(shown).find("***") == std::string::npos ? 0u : 1u) << text;
+    }
+    EXPECT_EQ(withoutSecrets("token \"s3%zz\" is bad, s3%zz", {"s3%zz"}), "token \"***\" is bad, ***");
 }
 
 TEST(Backoff, DoublesUpToItsLongestWaitAndStartsAgainAfterASuccess) {
