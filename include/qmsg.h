@@ -95,8 +95,11 @@ QMSG_EXPORT int qmsgNextTimeout(void);
 QMSG_EXPORT uint32_t qmsgSetTimer(uint32_t periodMs, void (*callback)(void));
 QMSG_EXPORT void qmsgKillTimer(uint32_t timerId);
 
-/* Tests: with the manual clock on, time moves only through qmsgAdvanceClock,
- * which fires the calling thread's due timers in order, synchronously. */
+/* With the manual clock on, time moves only through qmsgAdvanceClock, which
+ * fires the calling thread's due timers in order, synchronously: for tests,
+ * and for a program that decides itself when the library's tick may run
+ * (qapi-cdr runs it only while a tick's records have somewhere to go).  The
+ * clock is the process's: every thread's timers follow it. */
 QMSG_EXPORT void qmsgUseManualClock(int on);
 QMSG_EXPORT void qmsgAdvanceClock(uint32_t ms);
 
