@@ -24,6 +24,7 @@ done
 
 echo "=== .NET: pack and format ==="
 dotnet pack dotnet/src/Quentara.Qapi -c Release --nologo -v quiet
+dotnet build examples/dotnet --nologo -v quiet
 for project in dotnet/src/Quentara.Qapi dotnet/tests/Quentara.Qapi.Tests dotnet/tests/Contract dotnet/bench \
                examples/dotnet; do
   dotnet format "$project" --verify-no-changes
