@@ -2,8 +2,9 @@
 # Runs the contract program (dotnet/tests/Contract), published self-contained
 # for win-x64 or win-x86, under Wine against the Windows DLL and qapi-sim on
 # a second host: this script's private network and mount namespaces (Wine's
-# host, 10.78.0.1, whose name means that address) and the simulator's, joined by a veth pair.  32-bit programs run
-# in Wine's WoW64 mode (scripts/install-wine-wow64.sh).  The last line says
+# host, 10.78.0.1, whose name means that address) and the simulator's,
+# joined by a veth pair (dotnet/tests/sim-host.sh).  32-bit programs run in
+# Wine's WoW64 mode (scripts/install-wine-wow64.sh).  The last line says
 # "contract passed", "contract FAILED ..." or "not run: WHY".
 #   wine-contract.sh win-x64|win-x86
 set -eu
@@ -16,44 +17,28 @@ if [ "${QAPI_WINE_CONTRACT_INSIDE:-}" != 1 ]; then
   [ "$(id -u)" = 0 ] || namespaces="--user --map-root-user --net --mount"
   QAPI_WINE_CONTRACT_INSIDE=1 exec unshare $namespaces "$0" "$@"
 fi
+. "$root/dotnet/tests/sim-host.sh"
 program=$root/build/dotnet/wine/$rid/Contract.exe
 work=$(mktemp -d)
-holder=
 cleanup() {
   [ -z "${sim:-}" ] || kill "$sim" 2>/dev/null || true
-  [ -z "$holder" ] || kill "$holder" 2>/dev/null || true
+  sim_host_down
   [ -z "${WINESERVER:-}" ] || "$WINESERVER" -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 # The two hosts.
-unshare --net sleep 600 &
-holder=$!
-while [ "$(readlink /proc/$holder/ns/net)" = "$(readlink /proc/self/ns/net)" ]; do sleep 0.01; done
-there() { nsenter --net=/proc/$holder/ns/net "$@"; }
-ip link set lo up
-ip link add qtwine type veth peer name qtsim
-ip link set qtsim netns "$holder"
-ip addr add 10.78.0.1/24 dev qtwine
-ip link set qtwine up
-ip route add 224.0.0.0/4 dev qtwine
-there ip link set lo up
-there ip addr add 10.78.0.2/24 dev qtsim
-there ip link set qtsim up
-there ip route add 224.0.0.0/4 dev qtsim
+sim_host_up
 # Windows takes this host's address from its name: here the name means the
 # veth's address (a hosts file of this mount namespace's own).
 printf '127.0.0.1 localhost\n10.78.0.1 %s\n' "$(hostname)" >"$work/hosts"
 mount --make-rprivate /
 mount --bind "$work/hosts" /etc/hosts
-until ip -o link show dev qtwine | grep -q ' state UP ' && there ip -o link show dev qtsim | grep -q ' state UP '; do
-  sleep 0.01
-done
 
 # The simulator, driven through a fifo.
 mkfifo "$work/sim.in"
-there "$root/build/plain/apps/sim/qapi-sim" --station-port 5001 --feed-port 7001 --feed-records 3 --records-per-poll 2 \
+nsenter --net="$sim_netns" "$root/build/plain/apps/sim/qapi-sim" --station-port 5001 --feed-port 7001 --feed-records 3 --records-per-poll 2 \
   --adjunct-port 7002 --listen-address 10.78.0.2 --seconds 120 <"$work/sim.in" >"$work/sim.log" 2>&1 &
 sim=$!
 exec 3>"$work/sim.in"
