@@ -46,31 +46,28 @@ internal static class StationRounds
         sender.SetSocketOption(SocketOptionLevel.IP, SocketOptionName.MulticastLoopback, true);
         var group = new IPEndPoint(IPAddress.Parse("224.3.3.3"), StationPort);
         var meter = new Meter();
-        for (int round = 0; round < warmup + rounds; round++)
+        Meter.OnOwnThread(() =>
         {
-            for (int at = 0; at < datagrams.Length; at += each)
+            for (int round = 0; round < warmup + rounds; round++)
             {
-                sender.SendTo(datagrams, at, each, SocketFlags.None, group);
-            }
-            Thread.Sleep(1);
-            bool timed = round >= warmup;
-            if (timed)
-            {
-                meter.Begin();
-            }
-            await stack.AdvanceClockAsync(100);
-            while (stack.Notifications.TryRead(out Notification? note))
-            {
-                if (note is ExtensionStatus { Status: >= 10 } status)
+                for (int at = 0; at < datagrams.Length; at += each)
                 {
-                    meter.Count((ulong)status.Extension * (ulong)status.Status);
+                    sender.SendTo(datagrams, at, each, SocketFlags.None, group);
                 }
+                Thread.Sleep(1);
+                bool timed = round >= warmup;
+                meter.Begin();
+                stack.AdvanceClockAsync(100).GetAwaiter().GetResult();
+                while (stack.Notifications.TryRead(out Notification? note))
+                {
+                    if (note is ExtensionStatus { Status: >= 10 } status)
+                    {
+                        meter.Count((ulong)status.Extension * (ulong)status.Status);
+                    }
+                }
+                meter.End(timed);
             }
-            if (timed)
-            {
-                meter.End();
-            }
-        }
+        });
         meter.Print("stations", typeof(ExtensionStatus));
         await RoundTrip(stations[0], first);
         foreach (QapiStation station in stations)

@@ -25,11 +25,13 @@ public sealed class QapiStack : IAsyncDisposable, IDisposable, INotificationSink
 {
     private static int s_live;
 
-    private readonly Channel<Notification>? _channel;
+    private readonly NotificationChannel? _channel;
     private readonly Dictionary<IntPtr, QapiObject> _byWindow = new();
     private readonly List<EventDispatcher> _dispatchers = new();
     private readonly int _eventCapacity;
     private readonly NotificationDecoder _decoder;
+    private IntPtr _lastWindow;
+    private QapiObject? _lastSource;
     private Task? _disposal;
     private long _droppedNotifications;
     private long _droppedEvents;
@@ -46,11 +48,7 @@ public sealed class QapiStack : IAsyncDisposable, IDisposable, INotificationSink
         ManualClock = options.ManualClock;
         if (options.NotificationCapacity > 0)
         {
-            _channel = Channel.CreateBounded<Notification>(new BoundedChannelOptions(options.NotificationCapacity)
-            {
-                SingleWriter = true,
-                FullMode = BoundedChannelFullMode.Wait,
-            });
+            _channel = new NotificationChannel(options.NotificationCapacity);
         }
         Pump = MessagePump.Create(this);
     }
@@ -65,7 +63,7 @@ public sealed class QapiStack : IAsyncDisposable, IDisposable, INotificationSink
     /// stack is disposed.  Bounded: see <see cref="QapiStackOptions.NotificationCapacity"/>.
     /// </summary>
     public ChannelReader<Notification> Notifications =>
-        _channel?.Reader ?? throw new InvalidOperationException("the stack was started with NotificationCapacity 0: no channel");
+        (ChannelReader<Notification>?)_channel ?? throw new InvalidOperationException("the stack was started with NotificationCapacity 0: no channel");
 
     /// <summary>Notifications the channel had no room for.</summary>
     public long DroppedNotifications => Interlocked.Read(ref _droppedNotifications);
@@ -225,9 +223,20 @@ public sealed class QapiStack : IAsyncDisposable, IDisposable, INotificationSink
 
     void INotificationSink.OnMessage(IntPtr window, uint message, nuint wParam, IntPtr lParam)
     {
-        if (message != MessagePump.NotifyMessage || !_byWindow.TryGetValue(window, out QapiObject? source))
+        if (message != MessagePump.NotifyMessage)
         {
             return;
+        }
+        // Notifications come in runs for one window: the last one found is tried first.
+        QapiObject? source = _lastSource;
+        if (window != _lastWindow || source == null)
+        {
+            if (!_byWindow.TryGetValue(window, out source))
+            {
+                return;
+            }
+            _lastWindow = window;
+            _lastSource = source;
         }
         try
         {
@@ -242,10 +251,12 @@ public sealed class QapiStack : IAsyncDisposable, IDisposable, INotificationSink
         }
     }
 
+    void INotificationSink.BatchTaken() => _channel?.Wake();
+
     /// <summary>Hands a notification to the channel and to its object's events (pump thread).</summary>
     internal void Publish(QapiObject source, Notification note)
     {
-        if (_channel != null && !_channel.Writer.TryWrite(note) && Interlocked.Increment(ref _droppedNotifications) == 1)
+        if (_channel != null && !_channel.TryWrite(note) && Interlocked.Increment(ref _droppedNotifications) == 1)
         {
             Logger.LogWarning("the notification channel is full: new notifications are dropped until it is read (or start with NotificationCapacity 0)");
         }
@@ -290,6 +301,7 @@ public sealed class QapiStack : IAsyncDisposable, IDisposable, INotificationSink
         Pump.DrainMessages(int.MaxValue);
         target.StopNative();
         _byWindow.Remove(target.Window);
+        _lastSource = null;
         Pump.DestroyWindow(target.Window);
         return target.Dispatcher.Close(target);
     }
@@ -364,7 +376,7 @@ public sealed class QapiStack : IAsyncDisposable, IDisposable, INotificationSink
         }
         finally
         {
-            _channel?.Writer.TryComplete();
+            _channel?.Complete();
             await Pump.Ended.ConfigureAwait(false);
             Volatile.Write(ref s_live, 0);
         }

@@ -11,6 +11,9 @@ internal interface INotificationSink
 {
     /// <summary>A message taken from the pump thread's queue (window, message number, wParam, lParam).</summary>
     void OnMessage(IntPtr window, uint message, nuint wParam, IntPtr lParam);
+
+    /// <summary>The messages taken in one go, or the calls run in one turn, are through.</summary>
+    void BatchTaken();
 }
 
 /// <summary>
@@ -79,7 +82,12 @@ internal abstract class MessagePump
     internal abstract void DestroyWindow(IntPtr window);
 
     /// <summary>Takes what waits in the queue now (at most <paramref name="limit"/> messages), running due timers as it goes.</summary>
-    internal abstract int DrainMessages(int limit);
+    internal int DrainMessages(int limit)
+    {
+        int taken = TakeMessages(limit);
+        Sink.BatchTaken();
+        return taken;
+    }
 
     /// <summary>The library is initialised: its queue can be watched (pump thread).</summary>
     internal virtual void LibraryStarted()
@@ -96,6 +104,9 @@ internal abstract class MessagePump
     }
 
     internal virtual void AdvanceClock(uint milliseconds) => throw new PlatformNotSupportedException("the manual clock is the Linux message layer's");
+
+    /// <summary>What <see cref="DrainMessages"/> does on this platform.</summary>
+    protected abstract int TakeMessages(int limit);
 
     protected abstract void OpenQueue();
 
@@ -117,6 +128,7 @@ internal abstract class MessagePump
         {
             work.Run();
         }
+        Sink.BatchTaken();
         return !_stopping;
     }
 

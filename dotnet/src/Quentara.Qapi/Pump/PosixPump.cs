@@ -26,7 +26,7 @@ internal sealed unsafe class PosixPump : MessagePump
 
     internal override void DestroyWindow(IntPtr window) => PosixImports.qmsgDestroyWindow((uint)window);
 
-    internal override int DrainMessages(int limit)
+    protected override int TakeMessages(int limit)
     {
         QMessage message;
         int taken = 0;

@@ -38,7 +38,7 @@ internal sealed unsafe class Win32Pump : MessagePump
 
     internal override void DestroyWindow(IntPtr window) => Win32Imports.DestroyWindow(window);
 
-    internal override int DrainMessages(int limit)
+    protected override int TakeMessages(int limit)
     {
         // Windows has no descriptor to test: what waits now is taken by
         // posting a marker to the pump window and handling every message
