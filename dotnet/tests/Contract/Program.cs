@@ -4,6 +4,8 @@
 // asks for a route once this program prints "registered".
 //   Contract SERVER [SECONDS]     prints "contract passed", or why it failed (exit 1)
 using System;
+using System.Reflection;
+using System.Runtime.Versioning;
 using System.Threading;
 using System.Threading.Tasks;
 using Quentara.Qapi;
@@ -12,6 +14,7 @@ string server = args.Length > 0 ? args[0] : "10.78.0.2";
 using var timeout = new CancellationTokenSource(TimeSpan.FromSeconds(args.Length > 1 ? int.Parse(args[1]) : 60));
 bool answered = false, routed = false;
 int records = 0;
+Console.WriteLine($"assembly {typeof(QapiStack).Assembly.GetCustomAttribute<TargetFrameworkAttribute>()?.FrameworkName}");
 try
 {
     await using var stack = await QapiStack.StartAsync(stationPort: 5001);

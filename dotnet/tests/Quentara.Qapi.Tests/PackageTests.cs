@@ -41,6 +41,39 @@ public sealed class PackageTests(SimHosts hosts)
             Assert.Contains("lib/net8.0/Quentara.Qapi.dll", entries);
         }
 
+        string output = await BuildAndRunContract($"""<PackageReference Include="Quentara.Qapi" Version="{Version}" />""", packages, null);
+        Assert.Contains("contract passed", output);
+    }
+
+    [Fact]
+    public async Task TheNetstandardAssemblyRunsTheContractOnLinux()
+    {
+        // What a .NET 6 application on Linux gets: the netstandard2.0 build,
+        // which finds the library through the resolver it installs by
+        // reflection.  A reference to one build of a project brings none of
+        // that build's packages: they are named here.
+        string library = Path.Combine(Paths.SourceRoot, "dotnet", "src", "Quentara.Qapi", "Quentara.Qapi.csproj");
+        string output = await BuildAndRunContract($"""
+            <ProjectReference Include="{library}" SetTargetFramework="TargetFramework=netstandard2.0" />
+            <PackageReference Include="Microsoft.Bcl.AsyncInterfaces" Version="8.0.0" />
+            <PackageReference Include="System.Threading.Channels" Version="8.0.0" />
+            """, null, Paths.Library);
+        Assert.Contains("contract passed", output);
+        Assert.Contains("assembly .NETStandard,Version=v2.0", output);
+    }
+
+    /// <summary>
+    /// A fresh console project of the contract with <paramref name="reference"/>,
+    /// built and run against the simulator.  It restores into a folder of its
+    /// own (no package cached before can stand in for the one packed now) from
+    /// <paramref name="packages"/> and the packages this machine holds already:
+    /// the private namespace reaches no feed.
+    /// </summary>
+    private async Task<string> BuildAndRunContract(string reference, string? packages, string? libraryPath)
+    {
+        string cached = Environment.GetEnvironmentVariable("NUGET_PACKAGES") is { Length: > 0 } folder
+            ? folder
+            : Path.Combine(Environment.GetFolderPath(Environment.SpecialFolder.UserProfile), ".nuget", "packages");
         string project = Directory.CreateTempSubdirectory("qapi-consumer-").FullName;
         try
         {
@@ -53,23 +86,21 @@ public sealed class PackageTests(SimHosts hosts)
                     <RestorePackagesPath>{project}/packages</RestorePackagesPath>
                   </PropertyGroup>
                   <ItemGroup>
-                    <PackageReference Include="Quentara.Qapi" Version="{Version}" />
+                    {reference}
                   </ItemGroup>
                 </Project>
                 """);
+            string local = packages == null ? "" : $"""<add key="local" value="{packages}" />""";
             File.WriteAllText(Path.Combine(project, "nuget.config"), $"""
                 <configuration>
-                  <packageSources>
-                    <add key="local" value="{packages}" />
-                  </packageSources>
+                  <packageSources><clear />{local}<add key="cached" value="{cached}" /></packageSources>
                 </configuration>
                 """);
             File.Copy(Path.Combine(Paths.SourceRoot, "dotnet", "tests", "Contract", "Program.cs"), Path.Combine(project, "Program.cs"));
             Command.Run("dotnet", "build", project, "-c", "Release", "--nologo", "-v", "quiet");
 
             using Simulator sim = hosts.StartSimulator();
-            string output = await RunContract(Path.Combine(project, "bin", "Release", "net10.0", "consumer.dll"), sim);
-            Assert.Contains("contract passed", output);
+            return await RunContract(Path.Combine(project, "bin", "Release", "net10.0", "consumer.dll"), sim, libraryPath);
         }
         finally
         {
@@ -77,12 +108,16 @@ public sealed class PackageTests(SimHosts hosts)
         }
     }
 
-    private static async Task<string> RunContract(string program, Simulator sim)
+    private static async Task<string> RunContract(string program, Simulator sim, string? libraryPath)
     {
         var start = new ProcessStartInfo("dotnet") { RedirectStandardOutput = true, RedirectStandardError = true };
         start.ArgumentList.Add(program);
         start.ArgumentList.Add(SimHosts.SimAddress);
-        start.Environment.Remove("QAPI_LIBRARY");  // the package's own file, found by its resolver
+        start.Environment.Remove("QAPI_LIBRARY");  // the package's own file, found by its resolver, unless named
+        if (libraryPath != null)
+        {
+            start.Environment["QAPI_LIBRARY"] = libraryPath;
+        }
         using Process process = Process.Start(start)!;
         var output = new StringBuilder();
         var registered = new TaskCompletionSource(TaskCreationOptions.RunContinuationsAsynchronously);

@@ -13,8 +13,9 @@ namespace Quentara.Qapi.Native;
 /// beside this assembly (where a portable build keeps the package's files),
 /// then the file itself in those folders (where a RID-specific publish and the
 /// .NET Framework targets put it), then the system's own search.  On .NET 8
-/// and later it is the assembly's DllImport resolver; elsewhere it loads the
-/// library on Windows before the first call, so that the imports bind to it.
+/// and later it is the assembly's DllImport resolver; the netstandard2.0 build
+/// loads the library on Windows before the first call, so that the imports
+/// bind to it, and elsewhere installs the resolver through reflection.
 /// </summary>
 internal static class LibraryResolver
 {
@@ -23,7 +24,7 @@ internal static class LibraryResolver
     private static bool s_installed;
 
     /// <summary>The file that was loaded, or null while none was (or the system's search found it).</summary>
-    internal static string? LoadedFrom { get; private set; }
+    internal static string? LoadedFrom { get; set; }
 
     internal static bool IsWindows => RuntimeInformation.IsOSPlatform(OSPlatform.Windows);
 
@@ -63,6 +64,10 @@ internal static class LibraryResolver
             if (IsWindows)
             {
                 Preload();
+            }
+            else
+            {
+                ReflectedResolver.Install();
             }
 #endif
         }
