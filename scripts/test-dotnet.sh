@@ -6,8 +6,8 @@
 # by a veth pair), the packed package in a fresh project among its tests.
 # Then the contract program, published self-contained for win-x64 and
 # win-x86, runs against the Windows DLLs under Wine (dotnet/tests/wine-contract.sh).
-# Closes with one line: "N passed, N failed" (", N skipped" when Wine cannot
-# run a build here at all).
+# Closes with one line: "N passed, N failed" (", N skipped" when a build
+# cannot run here at all: win-x86 on a host that executes no 32-bit code).
 set -eu
 cd "$(dirname "$0")/.."
 command -v dotnet >/dev/null 2>&1 || { echo "missing: the .NET SDK (dotnet)" >&2; exit 1; }

@@ -10,7 +10,25 @@
 set -eu
 rid=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
+# Wine's WoW64 mode runs 32-bit code in a 64-bit process, which needs the
+# kernel's (and the hypervisor's) 32-bit code segment: a machine without it
+# runs no 32-bit program at all.  The probe: a static 32-bit program of one
+# system call (exit), made by the C compiler.
+no_32bit_code() {
+  probe=$(mktemp -d)
+  printf 'void _start(void) { __asm__ volatile("movl $1, %%eax; xorl %%ebx, %%ebx; int $0x80"); }\n' >"$probe/exit.c"
+  why=
+  if cc -m32 -nostdlib -static -o "$probe/exit" "$probe/exit.c" 2>/dev/null; then
+    why=$("$probe/exit" 2>&1) || why="a static 32-bit x86 program of one system call fails here: ${why##*: }"
+  fi
+  rm -rf "$probe"
+  [ -n "$why" ] && echo "$why"
+}
 if [ "${QAPI_WINE_CONTRACT_INSIDE:-}" != 1 ]; then
+  if [ "$rid" = win-x86 ] && why=$(no_32bit_code); then
+    echo "not run: this host executes no 32-bit code ($why)"
+    exit 0
+  fi
   out=$root/build/dotnet/wine/$rid
   dotnet publish "$root/dotnet/tests/Contract" -c Release -r "$rid" --self-contained -o "$out" --nologo -v quiet >&2
   namespaces="--net --mount"
