@@ -4,8 +4,10 @@
 # that every project is `dotnet format` clean, and runs the xunit suite
 # inside a private network namespace (the simulator on a second one, joined
 # by a veth pair), the packed package in a fresh project among its tests.
-# Then the contract program, published self-contained for win-x64 and
-# win-x86, runs against the Windows DLLs under Wine (dotnet/tests/wine-contract.sh).
+# Then a net462 project on the package is built for x86, x64 and AnyCPU and
+# must get the right qapi.dll (dotnet/tests/framework-targets.sh), and the
+# contract program, published self-contained for win-x64 and win-x86, runs
+# against the Windows DLLs under Wine (dotnet/tests/wine-contract.sh).
 # Closes with one line: "N passed, N failed" (", N skipped" when a build
 # cannot run here at all: win-x86 on a host that executes no 32-bit code).
 set -eu
@@ -41,6 +43,14 @@ set -e
 count() { sed -n "s/.*[ ,]$1: *\([0-9][0-9]*\).*/\1/p" "$log" | tail -1; }
 passed=$(count Passed); failed=$(count Failed)
 passed=${passed:-0}; failed=${failed:-1}
+
+echo "=== .NET: the .NET Framework targets ==="
+result=$(dotnet/tests/framework-targets.sh | tail -1)
+echo "$result"
+case $result in
+  "framework targets passed") passed=$((passed + 1)) ;;
+  *) failed=$((failed + 1)) ;;
+esac
 
 echo "=== .NET: the contract under Wine ==="
 skipped=0
