@@ -4,7 +4,8 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer, a 32-bit build, the tests
 # that cross threads under ThreadSanitizer, and the Windows builds
 # (scripts/test-windows.sh: qapi.dll, its exports and layouts, the suite under
-# Wine, the 32-bit one in Wine's WoW64 mode); then each fuzz target for about
+# Wine, the 32-bit one in Wine's WoW64 mode), the .NET package
+# (scripts/test-dotnet.sh); then each fuzz target for about
 # 30 seconds (scripts/fuzz.sh).  The first three run one simulated hour of
 # the soak (the 32-bit one only where it runs natively, not under qemu;
 # scripts/soak.sh runs days).
@@ -33,5 +34,7 @@ run linux-m32
 # notifications cross threads: a build of those tests only.
 run tsan
 scripts/test-windows.sh
+# The .NET package: its xunit suite, the packed package, the contract under Wine.
+scripts/test-dotnet.sh
 scripts/fuzz.sh 30
 echo "all six builds and the fuzz targets passed"
