@@ -10,23 +10,22 @@
 set -eu
 rid=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
-# Wine's WoW64 mode runs 32-bit code in a 64-bit process, which needs the
-# kernel's (and the hypervisor's) 32-bit code segment: a machine without it
-# runs no 32-bit program at all.  The probe: a static 32-bit program of one
-# system call (exit), made by the C compiler.
+# Wine's WoW64 mode runs 32-bit code in a 64-bit process, in the 32-bit user
+# code segment, which some kernels and hypervisors do not give processes: a
+# machine without it runs no 32-bit program at all.  The probe switches to
+# that segment and back (tests/windows/runs32.c, as wine-run.sh does).
 no_32bit_code() {
-  probe=$(mktemp -d)
-  printf 'void _start(void) { __asm__ volatile("movl $1, %%eax; xorl %%ebx, %%ebx; int $0x80"); }\n' >"$probe/exit.c"
+  probe=$(mktemp)
   why=
-  if cc -m32 -nostdlib -static -o "$probe/exit" "$probe/exit.c" 2>/dev/null; then
-    why=$("$probe/exit" 2>&1) || why="a static 32-bit x86 program of one system call fails here: ${why##*: }"
+  if cc -O1 -no-pie -static -o "$probe" "$root/tests/windows/runs32.c" 2>/dev/null && ! "$probe"; then
+    why="no 32-bit code segment for Wine's WoW64 mode; a -m32 program fails with Exec format error"
   fi
-  rm -rf "$probe"
+  rm -f "$probe"
   [ -n "$why" ] && echo "$why"
 }
 if [ "${QAPI_WINE_CONTRACT_INSIDE:-}" != 1 ]; then
   if [ "$rid" = win-x86 ] && why=$(no_32bit_code); then
-    echo "not run: this host executes no 32-bit code ($why)"
+    echo "not run: this host runs no 32-bit code ($why)"
     exit 0
   fi
   out=$root/build/dotnet/wine/$rid
