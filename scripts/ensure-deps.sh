@@ -9,7 +9,8 @@ for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config clang++ ll
 done
 for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googletest/CMakeLists.txt \
             /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so \
-            /usr/include/sqlite3.h /usr/include/postgresql/libpq-fe.h /usr/lib/postgresql/15/bin/initdb; do
+            /usr/include/sqlite3.h /usr/include/postgresql/libpq-fe.h /usr/lib/postgresql/15/bin/initdb \
+            /usr/include/amqp.h /usr/lib/rabbitmq/bin/rabbitmq-server; do
   [ -e "$file" ] || missing="$missing $file"
 done
 # libFuzzer, for the fuzz targets (clang's runtime libraries).
@@ -18,6 +19,8 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 # The Python package's tests: pytest for the python3 on PATH or for the system's.
 python3 -c 'import pytest' 2>/dev/null || /usr/bin/python3 -c 'import pytest' 2>/dev/null ||
   missing="$missing python3-pytest"
+# qapi-bridge's tests consume from RabbitMQ with pika.
+/usr/bin/python3 -c 'import pika' 2>/dev/null || missing="$missing python3-pika"
 # The operator panel and its tests in headless Chromium.
 /usr/bin/python3 -c 'import aiohttp' 2>/dev/null || missing="$missing python3-aiohttp"
 /usr/bin/python3 -c 'import selenium' 2>/dev/null || missing="$missing python3-selenium"
