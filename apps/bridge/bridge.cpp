@@ -81,7 +81,19 @@ int Bridge::run(const volatile std::sig_atomic_t &stop) {
     say_("bridging site " + options_.site + " as epoch " + std::to_string(maker_.epoch()) + " to " +
          options_.broker.shown());
     emitStatus("up");
-    while (!stop) turn();
+    try {
+        while (!stop) turn();
+    } catch (const std::exception &e) {
+        // A spool that cannot be read any more, or no memory: what is not
+        // on the disk yet is lost, and said.
+        const size_t unsafe = delivery_.unsafe();
+        say_(std::string("stopped by an error: ") + e.what() + "; " + std::to_string(unsafe) +
+             " events neither confirmed nor on the disk are lost; " + std::to_string(spool_.waiting()) +
+             " wait in the spool");
+        telephony_.reset();
+        QAPI_Stack_release();
+        return unsafe ? 2 : 1;
+    }
     finish();
     telephony_.reset();
     QAPI_Stack_release();

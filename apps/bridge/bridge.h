@@ -34,8 +34,8 @@ public:
     Bridge(const Bridge &) = delete;
     Bridge &operator=(const Bridge &) = delete;
 
-    // Runs until `stop` is set (by a signal); the exit status: 0, or 2 when
-    // events were lost.
+    // Runs until `stop` is set (by a signal); the exit status: 0, 2 when
+    // events were lost, 1 when an error stopped it and nothing was lost.
     int run(const volatile std::sig_atomic_t &stop);
 
 private:

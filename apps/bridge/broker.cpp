@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kConnectTimeout = 5s;
 constexpr int kSetupSeconds = 5;
-constexpr int kFramesPerStep = 2048;
+constexpr int kFramesPerStep = 512;  // at most 64 MiB of a command's body a step
 constexpr uint16_t kPrefetch = 16;
 constexpr int kFrameMax = 131072;
 constexpr amqp_channel_t kEventChannel = 1, kCommandChannel = 2;

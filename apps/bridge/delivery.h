@@ -91,6 +91,8 @@ public:
     // confirmed nor on the disk; 0 when there is none.
     uint64_t firstUnsafe(int64_t epoch) const;
     size_t unconfirmed() const { return inflight_.size(); }
+    // Events neither confirmed nor on the disk: lost if the bridge ended now.
+    size_t unsafe() const { return memory_.size() + toSpool_.size(); }
     // Events that wait to be published.
     size_t pending() const;
     // When the oldest unconfirmed event was published.

@@ -71,7 +71,8 @@ class Process:
         self.log = log
         self.process = subprocess.Popen(command, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                         text=True, bufsize=1)
-        threading.Thread(target=self._read, daemon=True).start()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
 
     def _read(self):
         for line in self.process.stdout:
@@ -96,7 +97,9 @@ class Process:
     def kill(self, sig=signal.SIGKILL):
         if self.process.poll() is None:
             self.process.send_signal(sig)
-        return self.process.wait(30)
+        code = self.process.wait(30)
+        self.reader.join(10)  # every line read
+        return code
 
 
 class Simulator(Process):
@@ -137,6 +140,11 @@ class Bridge(Process):
                       r"(\d+) sent again, (\d+) lost", self.text())
         assert m, self.text()
         return dict(zip(("made", "confirmed", "spooled", "waiting", "resent", "lost"), map(int, m.groups())))
+
+    @property
+    def sanitized(self):
+        with open("/proc/%d/maps" % self.process.pid) as f:
+            return "libasan" in f.read()
 
     def rss_kib(self):
         with open("/proc/%d/status" % self.process.pid) as f:
