@@ -256,7 +256,7 @@ class Case(unittest.TestCase):
     def test_a_consumer_that_never_reads_costs_the_bridge_no_memory(self):
         self.sim(records=30000, per_poll=1000)
         Consumer(broker.url, "slow")  # bound, never read: the broker holds it all
-        bridge = self.bridge("slow", "--feed", FEED)
+        bridge = self.bridge("slow", "--feed", FEED, "--memory-events", "1024")
         sanitized = bridge.sanitized
         depth = lambda: broker_depth("test.slow")  # noqa: E731
         rss = {}
@@ -268,10 +268,11 @@ class Case(unittest.TestCase):
         self.assertEqual(summary["lost"], 0)
         print("a queue no one reads: bridge RSS %s KiB at %s events; %d events spooled on the way"
               % ("/".join(map(str, rss.values())), "/".join(map(str, rss)), summary["spooled"]), flush=True)
-        # Past its bounds (the outbox, the spool's batches), the bridge holds what it held.  Under
+        # 30,000 events of about 800 bytes passed: past its bounds (the outbox of 1,024 events here, the
+        # spool's batches), the bridge holds what it held.  Under
         # AddressSanitizer freed memory waits in its quarantine: there LeakSanitizer's check at the end counts.
         if not sanitized:
-            self.assertLess(rss[30000] - rss[10000], 2 * 1024)
+            self.assertLess(max(rss.values()) - rss[10000], 3 * 1024)
 
 
 def broker_depth(queue):
