@@ -17,12 +17,14 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+from asyncapi_check import Document  # noqa: E402
 from harness import ADJUNCT_PORT, FEED_PORT, SIM_ADDRESS, Bridge, Commands, Consumer, Simulator, wait_for  # noqa: E402
 from rabbitmq import RabbitMQ, available  # noqa: E402
 
 FEED = "%s:%d" % (SIM_ADDRESS, FEED_PORT)
 LINK = "%s:%d" % (SIM_ADDRESS, ADJUNCT_PORT)
 folder = broker = host = None
+DOCUMENT = Document()
 
 
 def setUpModule():
@@ -50,10 +52,11 @@ def of(events, kind=None, event=None):
 
 
 def check_stream(test, messages, sent):
-    """Every event of each run once at least, first copies in order, a copy only with its message id; the
-    number of copies."""
+    """Every event as apps/bridge/asyncapi.yaml describes it; every event of each run once at least, first
+    copies in order, a copy only with its message id; the number of copies."""
     first, order, duplicates = {}, [], 0
-    for properties, body, _ in messages:
+    for properties, body, key in messages:
+        test.assertEqual(DOCUMENT.problems(key, body, properties.type), [], body)
         key = (body["epoch"], body["seq"])
         if key in first:
             test.assertEqual(properties.message_id, first[key], "a copy with another message id")
@@ -252,6 +255,8 @@ class Case(unittest.TestCase):
         self.assertEqual([(a["id"], a["data"]["by"], a["data"]["digits"]) for a in answers],
                          [(str(handle), "consumer", "200"), (str(second), "default", "299")])
         self.assertEqual(answers[0]["data"]["app_id"], "crm")
+        for properties, body, key in consumer.messages:
+            self.assertEqual(DOCUMENT.problems(key, body, properties.type), [], body)
 
     def test_a_consumer_that_never_reads_costs_the_bridge_no_memory(self):
         self.sim(records=30000, per_poll=1000)
