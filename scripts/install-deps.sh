@@ -11,7 +11,7 @@ apt-get install -y -qq --no-install-recommends \
   iproute2 util-linux binutils qemu-user python3 python3-pytest pkg-config clang libclang-rt-14-dev llvm \
   tshark libsqlite3-dev libpq-dev postgresql-15 \
   python3-aiohttp python3-selenium chromium chromium-driver \
-  librabbitmq-dev python3-pika \
+  librabbitmq-dev python3-pika python3-yaml openssl \
   >/dev/null
 # qapi-bridge's tests start RabbitMQ brokers of their own.  The package's
 # post-install script would start the system's broker: a policy-rc.d that
