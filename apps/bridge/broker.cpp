@@ -58,17 +58,28 @@ std::string failure(amqp_rpc_reply_t r) {
 }  // namespace
 
 Broker::Broker(const Options &options, Say say)
-    : options_(options), say_(std::move(say)), queue_("quentara." + options.site + ".commands") {
-    port_ = std::to_string(options_.broker.port);
+    : options_(options), say_(std::move(say)), queue_("quentara." + options.site + ".commands") {}
+
+Broker::~Broker() {
+    release();
+    for (auto &l : abandoned_) {
+        const gaicb *list[] = {&l->request};
+        const timespec most{1, 0};
+        gai_suspend(list, 1, &most);
+        if (gai_error(&l->request) == EAI_INPROGRESS) (void)l.release();  // still written into: never freed
+    }
 }
 
-Broker::~Broker() { release(); }
-
 void Broker::release() {
-    if (state_ == State::resolving && request_.ar_name) gai_cancel(&request_);
-    if (request_.ar_result) freeaddrinfo(request_.ar_result);
-    request_ = {};
-    addresses_ = nextAddress_ = nullptr;
+    if (lookup_) {
+        if (gai_error(&lookup_->request) == EAI_INPROGRESS && gai_cancel(&lookup_->request) != EAI_CANCELED) {
+            abandoned_.push_back(std::move(lookup_));
+        } else {
+            if (lookup_->request.ar_result) freeaddrinfo(lookup_->request.ar_result);
+            lookup_.reset();
+        }
+    }
+    nextAddress_ = nullptr;
     if (connection_) {
         amqp_destroy_connection(connection_);  // closes its socket
         connection_ = nullptr;
@@ -102,12 +113,17 @@ void Broker::drop(const std::string &why) {
 bool Broker::takeLost() { return std::exchange(lost_, false); }
 
 void Broker::step(Clock::time_point now, BrokerEvents &events) {
+    std::erase_if(abandoned_, [](const std::unique_ptr<Lookup> &l) {
+        if (gai_error(&l->request) == EAI_INPROGRESS) return false;
+        if (l->request.ar_result) freeaddrinfo(l->request.ar_result);
+        return true;
+    });
     switch (state_) {
     case State::down:
         if (now >= nextTry_) startLookup(now);
         break;
     case State::resolving: {
-        const int r = gai_error(&request_);
+        const int r = gai_error(&lookup_->request);
         if (r == EAI_INPROGRESS) {
             if (now >= deadline_) fail("the name " + options_.broker.host + " was not found in time");
         } else if (r != 0) {
@@ -160,22 +176,24 @@ void Broker::startLookup(Clock::time_point now) {
         if (!setUp(why)) fail(why);
         return;
     }
-    hints_ = {};
-    hints_.ai_family = AF_UNSPEC;
-    hints_.ai_socktype = SOCK_STREAM;
-    request_ = {};
-    request_.ar_name = options_.broker.host.c_str();
-    request_.ar_service = port_.c_str();
-    request_.ar_request = &hints_;
-    gaicb *list[] = {&request_};
-    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) return fail("cannot look up " + options_.broker.host);
+    lookup_ = std::make_unique<Lookup>();
+    lookup_->hints.ai_family = AF_UNSPEC;
+    lookup_->hints.ai_socktype = SOCK_STREAM;
+    lookup_->port = std::to_string(options_.broker.port);
+    lookup_->request.ar_name = options_.broker.host.c_str();
+    lookup_->request.ar_service = lookup_->port.c_str();
+    lookup_->request.ar_request = &lookup_->hints;
+    gaicb *list[] = {&lookup_->request};
+    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+        lookup_.reset();
+        return fail("cannot look up " + options_.broker.host);
+    }
     state_ = State::resolving;
     deadline_ = now + kConnectTimeout;
 }
 
 void Broker::lookupDone(Clock::time_point now) {
-    addresses_ = request_.ar_result;
-    nextAddress_ = addresses_;
+    nextAddress_ = lookup_->request.ar_result;
     tryAddress(now);
 }
 
@@ -199,13 +217,14 @@ void Broker::tryAddress(Clock::time_point now) {
         ::close(socket_);
         socket_ = -1;
     }
-    fail("cannot connect to " + options_.broker.host + ":" + port_ + ": " + std::strerror(error));
+    fail("cannot connect to " + options_.broker.host + ":" + std::to_string(options_.broker.port) + ": " +
+         std::strerror(error));
 }
 
 void Broker::connected(Clock::time_point) {
-    if (request_.ar_result) freeaddrinfo(request_.ar_result);
-    request_ = {};
-    addresses_ = nextAddress_ = nullptr;
+    if (lookup_ && lookup_->request.ar_result) freeaddrinfo(lookup_->request.ar_result);
+    lookup_.reset();
+    nextAddress_ = nullptr;
     const int on = 1, idle = 10, interval = 5, count = 3;
     ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     // A broker whose host vanished is noticed within about 25 s.

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,11 +108,16 @@ private:
     bool lost_ = false;
     bool blocked_ = false;
     bool saidDown_ = false;
-    gaicb request_{};
-    struct addrinfo hints_{};
-    addrinfo *addresses_ = nullptr;
+    // A name lookup of glibc's (getaddrinfo_a), which a thread of its own
+    // writes into until it is done.
+    struct Lookup {
+        gaicb request{};
+        addrinfo hints{};
+        std::string port;
+    };
+    std::unique_ptr<Lookup> lookup_;
+    std::vector<std::unique_ptr<Lookup>> abandoned_;  // given up, but not yet cancelled
     addrinfo *nextAddress_ = nullptr;
-    std::string port_;
     int socket_ = -1;
     amqp_connection_state_t connection_ = nullptr;
     // The command being received.
