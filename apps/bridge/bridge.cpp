@@ -42,7 +42,10 @@ std::string hex(const uint8_t *bytes, size_t n) {
 
 void writeLine(JsonWriter &w, const Telephony::Line &l) {
     w.beginObject().text("server", l.name).text("state", l.state);
-    if (l.text.empty()) w.null("text"); else w.text("text", l.text);
+    if (l.text.empty())
+        w.null("text");
+    else
+        w.text("text", l.text);
     w.endObject();
 }
 
@@ -54,7 +57,8 @@ Bridge::Bridge(const Options &options, Say say)
       spool_(options.spool, qspool::Bounds{options.spoolBytes, 1024 * 1024}),
       marker_(options.spool + ".run"),
       maker_(options.site, epochAfter(marker_.previous())),
-      delivery_(spool_, DeliveryLimits{options.window, options.memoryEvents, kMemoryBytes, options.spoolBytes}),
+      delivery_(spool_,
+                DeliveryLimits{options.window, options.memoryEvents, kMemoryBytes, options.spoolBytes}),
       broker_(options, say_),
       site_(options.stations),
       routing_(options.routeDeadlineMs) {}
@@ -63,18 +67,19 @@ Bridge::~Bridge() = default;
 
 int Bridge::run(const volatile std::sig_atomic_t &stop) {
     if (spool_.damagedBytes())
-        say_("spool " + spool_.path() + ": " + std::to_string(spool_.damagedBytes()) + " damaged bytes set aside in " +
-             spool_.path() + ".damaged");
+        say_("spool " + spool_.path() + ": " + std::to_string(spool_.damagedBytes()) +
+             " damaged bytes set aside in " + spool_.path() + ".damaged");
     if (!spool_.empty())
         say_("spool " + spool_.path() + ": " + std::to_string(spool_.waiting()) +
              " events wait; they are sent first");
     if (const auto &p = marker_.previous(); p && p->safeSeq < p->lastSeq) {
-        previousGaps_.push_back({p->epoch, p->safeSeq + 1, p->lastSeq,
-                                 "the bridge ended before the broker confirmed them"});
-        say_("epoch " + std::to_string(p->epoch) + " ended before events " + std::to_string(p->safeSeq + 1) + " to " +
-             std::to_string(p->lastSeq) + " were confirmed: they may be missing");
+        previousGaps_.push_back(
+            {p->epoch, p->safeSeq + 1, p->lastSeq, "the bridge ended before the broker confirmed them"});
+        say_("epoch " + std::to_string(p->epoch) + " ended before events " + std::to_string(p->safeSeq + 1) +
+             " to " + std::to_string(p->lastSeq) + " were confirmed: they may be missing");
     }
-    if (QAPI_Stack_initialize(options_.stationPort) != 0) throw std::runtime_error("the library did not start");
+    if (QAPI_Stack_initialize(options_.stationPort) != 0)
+        throw std::runtime_error("the library did not start");
     telephony_.emplace(options_, say_);
     telephony_->startStations();
     telephony_->startDue(Clock::now());
@@ -114,7 +119,8 @@ void Bridge::turn() {
 }
 
 void Bridge::publish() {
-    if (broker_.ready() && delivery_.unconfirmed() && Clock::now() - delivery_.oldestPublished() > kConfirmPatience)
+    if (broker_.ready() && delivery_.unconfirmed() &&
+        Clock::now() - delivery_.oldestPublished() > kConfirmPatience)
         broker_.drop("no confirmation for " + std::to_string(kConfirmPatience.count()) + " s");
     if (broker_.takeLost()) delivery_.connectionLost();
     delivery_.pump(broker_);
@@ -134,10 +140,12 @@ void Bridge::wait() {
     if (const int fd = broker_.fd(); fd >= 0) {
         short events = broker_.pollEvents();
         // Events wait for room in the socket.
-        if (broker_.ready() && delivery_.pending() && delivery_.unconfirmed() < options_.window) events |= POLLOUT;
+        if (broker_.ready() && delivery_.pending() && delivery_.unconfirmed() < options_.window)
+            events |= POLLOUT;
         fds[n++] = {fd, events, 0};
     }
-    const auto next = std::min({broker_.wakeAt(), telephony_->nextStart(), routing_.nextDeadline(), nextStatus_});
+    const auto next =
+        std::min({broker_.wakeAt(), telephony_->nextStart(), routing_.nextDeadline(), nextStatus_});
     const auto now = Clock::now();
     const auto ms = next <= now ? 0 : std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
     ::poll(fds, n, static_cast<int>(std::min<int64_t>(ms, 1000)));
@@ -172,7 +180,10 @@ void Bridge::stationNote(Telephony::Station &s, uint32_t code, intptr_t value) {
         JsonWriter w;
         w.beginObject().text("display", code == QAPI_NOTIFY_KEY ? "key" : "digit");
         const char c = static_cast<char>(value);
-        if (value < 0 || value > 254) w.null("char"); else w.text("char", std::string_view(&c, 1));
+        if (value < 0 || value > 254)
+            w.null("char");
+        else
+            w.text("char", std::string_view(&c, 1));
         return emit("station", id, "display", w.endObject().str());
     }
     case QAPI_NOTIFY_NUMBER:
@@ -273,12 +284,16 @@ void Bridge::routeClosed(uint32_t handle, const char *by, const char *digits, in
     JsonWriter w;
     w.beginObject().number("handle", handle).text("by", by);
     if (!appId.empty()) w.text("app_id", appId);
-    if (digits) w.text("digits", digits); else w.null("digits");
+    if (digits)
+        w.text("digits", digits);
+    else
+        w.null("digits");
     w.number("value", value).endObject();
     emit("route", std::to_string(handle), "answered", w.str());
 }
 
-std::string Bridge::answerRoute(uint32_t handle, const char *digits, int32_t value, const std::string &appId) {
+std::string Bridge::answerRoute(uint32_t handle, const char *digits, int32_t value,
+                                const std::string &appId) {
     const std::string question = "routing question " + std::to_string(handle);
     switch (routing_.status(handle)) {
     case Routing::Status::unknown:
@@ -302,7 +317,10 @@ void Bridge::emitStatus(const char *state) {
     for (const Telephony::Station &s : telephony_->stations()) {
         const StationView *view = site_.station(s.id);
         w.beginObject().number("id", s.id);
-        if (view && view->snapshot) w.number("reg_state", view->snapshot->regState); else w.null("reg_state");
+        if (view && view->snapshot)
+            w.number("reg_state", view->snapshot->regState);
+        else
+            w.null("reg_state");
         w.endObject();
     }
     w.endArray().beginArray("feeds");
@@ -352,9 +370,10 @@ void Bridge::command(Command &&c) {
         for (const auto &[id, reply] : recentReplies_)
             if (id == c.correlationId) return broker_.answer(c, reply);
     }
-    std::string reply = c.tooLarge ? errorReply("the command has " + std::to_string(c.size) + " bytes; at most " +
-                                                std::to_string(options_.commandBytes) + " are taken")
-                                   : runCommand(c.body, c.appId, *this);
+    std::string reply = c.tooLarge
+                            ? errorReply("the command has " + std::to_string(c.size) + " bytes; at most " +
+                                         std::to_string(options_.commandBytes) + " are taken")
+                            : runCommand(c.body, c.appId, *this);
     if (!c.correlationId.empty() && reply.size() <= 4096) {
         recentReplies_.emplace_back(c.correlationId.substr(0, 256), reply);
         if (recentReplies_.size() > kRememberedReplies) recentReplies_.pop_front();
@@ -371,7 +390,10 @@ const StationView *Bridge::stationView(int32_t id) { return site_.station(id); }
 
 std::string Bridge::state() {
     JsonWriter w;
-    w.beginObject().text("site", options_.site).number("epoch", maker_.epoch()).unsignedNumber("seq", maker_.lastSeq());
+    w.beginObject()
+        .text("site", options_.site)
+        .number("epoch", maker_.epoch())
+        .unsignedNumber("seq", maker_.lastSeq());
     site_.write(w);
     w.beginArray("feeds");
     for (const Telephony::Line &f : telephony_->feeds()) writeLine(w, f);
@@ -403,9 +425,9 @@ void Bridge::finish() {
     marker_.mark({maker_.epoch(), maker_.lastSeq(), unsafe ? unsafe - 1 : maker_.lastSeq()});
     const DeliveryCounts &c = delivery_.counts();
     say_("stopped: " + std::to_string(c.made) + " events, " + std::to_string(c.confirmed) + " confirmed, " +
-         std::to_string(c.spooled) + " spooled (" + std::to_string(spool_.waiting()) + " wait in the spool), " +
-         std::to_string(c.resent) + " sent again, " + std::to_string(c.lost) + " lost; " +
-         std::to_string(commands_) + " commands");
+         std::to_string(c.spooled) + " spooled (" + std::to_string(spool_.waiting()) +
+         " wait in the spool), " + std::to_string(c.resent) + " sent again, " + std::to_string(c.lost) +
+         " lost; " + std::to_string(commands_) + " commands");
 }
 
 }  // namespace qbridge

@@ -49,7 +49,8 @@ private:
               std::string messageId = {});
     void emitStatus(const char *state);
     void routesDue(Clock::time_point now);
-    void routeClosed(uint32_t handle, const char *by, const char *digits, int32_t value, const std::string &appId = {});
+    void routeClosed(uint32_t handle, const char *by, const char *digits, int32_t value,
+                     const std::string &appId = {});
     void publish();
     void finish();
 
@@ -59,7 +60,8 @@ private:
     // CommandTarget
     QapiHandle stationHandle(int32_t id) override;
     const StationView *stationView(int32_t id) override;
-    std::string answerRoute(uint32_t handle, const char *digits, int32_t value, const std::string &appId) override;
+    std::string answerRoute(uint32_t handle, const char *digits, int32_t value,
+                            const std::string &appId) override;
     std::string state() override;
 
     Options options_;

@@ -33,7 +33,9 @@ constexpr char kExchange[] = "quentara.events";
 constexpr size_t kFrameOverhead = 2048;
 
 amqp_bytes_t bytes(const std::string &s) { return {s.size(), const_cast<char *>(s.data())}; }
-std::string text(amqp_bytes_t b) { return b.bytes ? std::string(static_cast<const char *>(b.bytes), b.len) : ""; }
+std::string text(amqp_bytes_t b) {
+    return b.bytes ? std::string(static_cast<const char *>(b.bytes), b.len) : "";
+}
 
 // Why an RPC of rabbitmq-c failed; empty when it did not.
 std::string failure(amqp_rpc_reply_t r) {
@@ -101,8 +103,8 @@ void Broker::fail(const std::string &why) {
     lost_ = lost_ || wasUp;
     // A broker that stays away is said once; each loss of a connection always.
     if (wasUp || !saidDown_)
-        say_("broker " + options_.broker.shown() + " down: " + why + "; events go to the spool; next try in " +
-             std::to_string(wait.count()) + " s");
+        say_("broker " + options_.broker.shown() + " down: " + why +
+             "; events go to the spool; next try in " + std::to_string(wait.count()) + " s");
     saidDown_ = true;
 }
 
@@ -168,8 +170,8 @@ void Broker::startLookup(Clock::time_point now) {
         amqp_ssl_socket_set_verify_peer(s, options_.verifyPeer);
         amqp_ssl_socket_set_verify_hostname(s, options_.verifyPeer);
         timeval timeout{kSetupSeconds, 0};
-        const int r = amqp_socket_open_noblock(s, options_.broker.host.c_str(), static_cast<int>(options_.broker.port),
-                                               &timeout);
+        const int r = amqp_socket_open_noblock(s, options_.broker.host.c_str(),
+                                               static_cast<int>(options_.broker.port), &timeout);
         if (r != AMQP_STATUS_OK) return fail(std::string("cannot connect: ") + amqp_error_string2(r));
         socket_ = amqp_get_sockfd(connection_);
         std::string why;
@@ -247,8 +249,8 @@ bool Broker::setUp(std::string &why) {
     const BrokerUrl &b = options_.broker;
     // No heartbeats: rabbitmq-c would send them with a wait; TCP's
     // keep-alive finds a vanished host instead.
-    why = failure(amqp_login(connection_, b.vhost.c_str(), 0, kFrameMax, 0, AMQP_SASL_METHOD_PLAIN, b.user.c_str(),
-                             b.password.c_str()));
+    why = failure(amqp_login(connection_, b.vhost.c_str(), 0, kFrameMax, 0, AMQP_SASL_METHOD_PLAIN,
+                             b.user.c_str(), b.password.c_str()));
     if (!why.empty()) return why = "cannot log in as " + b.user + ": " + why, false;
     const auto step = [this, &why](const char *what) {
         why = failure(amqp_get_rpc_reply(connection_));
@@ -259,8 +261,8 @@ bool Broker::setUp(std::string &why) {
     if (!step("cannot open a channel")) return false;
     amqp_confirm_select(connection_, kEventChannel);
     if (!step("cannot turn confirmations on")) return false;
-    amqp_exchange_declare(connection_, kEventChannel, amqp_cstring_bytes(kExchange), amqp_cstring_bytes("topic"), 0, 1,
-                          0, 0, amqp_empty_table);
+    amqp_exchange_declare(connection_, kEventChannel, amqp_cstring_bytes(kExchange),
+                          amqp_cstring_bytes("topic"), 0, 1, 0, 0, amqp_empty_table);
     if (!step("cannot declare the exchange quentara.events")) return false;
     amqp_channel_open(connection_, kCommandChannel);
     if (!step("cannot open a channel")) return false;
@@ -268,7 +270,8 @@ bool Broker::setUp(std::string &why) {
     if (!step(("cannot declare the queue " + queue_).c_str())) return false;
     amqp_basic_qos(connection_, kCommandChannel, 0, kPrefetch, 0);
     if (!step("cannot set the prefetch")) return false;
-    amqp_basic_consume(connection_, kCommandChannel, bytes(queue_), amqp_empty_bytes, 0, 0, 0, amqp_empty_table);
+    amqp_basic_consume(connection_, kCommandChannel, bytes(queue_), amqp_empty_bytes, 0, 0, 0,
+                       amqp_empty_table);
     if (!step(("cannot consume from " + queue_).c_str())) return false;
     state_ = State::up;
     failures_ = 0;
@@ -321,7 +324,8 @@ void Broker::frame(const amqp_frame_t &f, BrokerEvents &events) {
                         text(static_cast<const amqp_connection_close_t *>(m)->reply_text));
         case AMQP_CONNECTION_BLOCKED_METHOD:
             blocked_ = true;
-            say_("broker blocks publishing: " + text(static_cast<const amqp_connection_blocked_t *>(m)->reason));
+            say_("broker blocks publishing: " +
+                 text(static_cast<const amqp_connection_blocked_t *>(m)->reason));
             return;
         case AMQP_CONNECTION_UNBLOCKED_METHOD:
             blocked_ = false;
@@ -379,8 +383,8 @@ bool Broker::publish(const Event &e) {
     p.message_id = bytes(e.messageId);
     p.type = bytes(e.type);
     p.timestamp = static_cast<uint64_t>(e.timeUs / 1000000);
-    const int r = amqp_basic_publish(connection_, kEventChannel, amqp_cstring_bytes(kExchange), bytes(e.routingKey),
-                                     0, 0, &p, bytes(e.body));
+    const int r = amqp_basic_publish(connection_, kEventChannel, amqp_cstring_bytes(kExchange),
+                                     bytes(e.routingKey), 0, 0, &p, bytes(e.body));
     if (r != AMQP_STATUS_OK) {
         fail(std::string("cannot publish: ") + amqp_error_string2(r));
         return false;
@@ -411,7 +415,8 @@ bool Broker::sendReplies() {
                                                 " bytes) is larger than the connection takes at once")
                              .endObject()
                              .take();
-            if (r.body.size() + r.to.size() + r.correlationId.size() + 2 * kFrameOverhead > room()) return false;
+            if (r.body.size() + r.to.size() + r.correlationId.size() + 2 * kFrameOverhead > room())
+                return false;
         }
         if (!r.to.empty()) {
             amqp_basic_properties_t p{};
@@ -422,8 +427,8 @@ bool Broker::sendReplies() {
                 p._flags |= AMQP_BASIC_CORRELATION_ID_FLAG;
                 p.correlation_id = bytes(r.correlationId);
             }
-            const int sent = amqp_basic_publish(connection_, kCommandChannel, amqp_empty_bytes, bytes(r.to), 0, 0, &p,
-                                                bytes(r.body));
+            const int sent = amqp_basic_publish(connection_, kCommandChannel, amqp_empty_bytes, bytes(r.to),
+                                                0, 0, &p, bytes(r.body));
             if (sent != AMQP_STATUS_OK) {
                 fail(std::string("cannot send a reply: ") + amqp_error_string2(sent));
                 return false;
@@ -458,7 +463,8 @@ Clock::time_point Broker::wakeAt() const {
         break;
     }
     // Frames rabbitmq-c read already wait in its buffer, not in the socket.
-    if (connection_ && (amqp_data_in_buffer(connection_) || amqp_frames_enqueued(connection_))) return Clock::now();
+    if (connection_ && (amqp_data_in_buffer(connection_) || amqp_frames_enqueued(connection_)))
+        return Clock::now();
     return Clock::time_point::max();
 }
 

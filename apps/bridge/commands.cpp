@@ -37,12 +37,16 @@ const Op kOps[] = {
     {"retrieve", Arg::none, QAPI_Client_retrieve, nullptr, nullptr, GATE(canRetrieve, "can_retrieve")},
     {"callb", Arg::none, QAPI_Client_callb, nullptr, nullptr, GATE(canCallback, "can_callback")},
     {"suspend", Arg::none, QAPI_Client_suspend, nullptr, nullptr, GATE(canSuspend, "can_suspend")},
-    {"conference", Arg::none, QAPI_Client_conference, nullptr, nullptr, GATE(canConference, "can_conference")},
+    {"conference", Arg::none, QAPI_Client_conference, nullptr, nullptr,
+     GATE(canConference, "can_conference")},
     {"transfer", Arg::none, QAPI_Client_transfer, nullptr, nullptr, GATE(canTransfer, "can_transfer")},
-    {"record_start", Arg::none, QAPI_Client_record_start, nullptr, nullptr, GATE(canRecordStart, "can_record_start")},
-    {"record_stop", Arg::none, QAPI_Client_record_stop, nullptr, nullptr, GATE(canRecordStop, "can_record_stop")},
+    {"record_start", Arg::none, QAPI_Client_record_start, nullptr, nullptr,
+     GATE(canRecordStart, "can_record_start")},
+    {"record_stop", Arg::none, QAPI_Client_record_stop, nullptr, nullptr,
+     GATE(canRecordStop, "can_record_stop")},
     {"mailbox", Arg::none, QAPI_Client_mailbox, nullptr, nullptr, GATE(canMailbox, "can_mailbox")},
-    {"transfer_undo", Arg::number, nullptr, QAPI_Client_transfer_undo, nullptr, GATE(canPickup, "can_pickup")},
+    {"transfer_undo", Arg::number, nullptr, QAPI_Client_transfer_undo, nullptr,
+     GATE(canPickup, "can_pickup")},
     {"deflect", Arg::digits, nullptr, QAPI_Client_deflect, nullptr},
     {"bdp_register", Arg::extensionOn, nullptr, nullptr, watch},
     {"bdp_answer", Arg::extension, nullptr, nullptr, QAPI_Client_bdp_answer, GATE(canPickup, "can_pickup")},
@@ -53,8 +57,8 @@ const Op kOps[] = {
 std::string okReply() { return JsonWriter().beginObject().boolean("ok", true).endObject().take(); }
 
 bool int32Of(const JsonValue *v, int32_t &out) {
-    if (!v || v->type != JsonValue::Type::number || !v->whole || v->integer < std::numeric_limits<int32_t>::min() ||
-        v->integer > std::numeric_limits<int32_t>::max())
+    if (!v || v->type != JsonValue::Type::number || !v->whole ||
+        v->integer < std::numeric_limits<int32_t>::min() || v->integer > std::numeric_limits<int32_t>::max())
         return false;
     out = static_cast<int32_t>(v->integer);
     return true;
@@ -87,7 +91,8 @@ std::string refusal(const Op &op, int32_t id, const StationView *view) {
 
 std::string stationOp(const Op &op, const JsonValue &request, const JsonValue *args, CommandTarget &target) {
     int32_t id = 0;
-    if (!int32Of(request.find("station"), id)) return errorReply(std::string(op.name) + " needs \"station\": a number");
+    if (!int32Of(request.find("station"), id))
+        return errorReply(std::string(op.name) + " needs \"station\": a number");
     const QapiHandle h = target.stationHandle(id);
     if (!h) return errorReply("the bridge drives no station " + std::to_string(id));
     const auto arg = [args](const char *name) { return args ? args->find(name) : nullptr; };
@@ -100,7 +105,8 @@ std::string stationOp(const Op &op, const JsonValue &request, const JsonValue *a
         break;
     case Arg::digitsOrNone:
         if (arg("digits") && arg("digits")->type != JsonValue::Type::null) {
-            if (!textOf(arg("digits"), text)) return errorReply("\"digits\" must be a text of at most 64 bytes");
+            if (!textOf(arg("digits"), text))
+                return errorReply("\"digits\" must be a text of at most 64 bytes");
             result = op.text(h, text.c_str());
         } else {
             result = op.text(h, nullptr);
@@ -116,7 +122,8 @@ std::string stationOp(const Op &op, const JsonValue &request, const JsonValue *a
     }
     case Arg::extension:
     case Arg::extensionOn: {
-        if (!int32Of(arg("extension"), number)) return errorReply(std::string(op.name) + " needs \"extension\": a number");
+        if (!int32Of(arg("extension"), number))
+            return errorReply(std::string(op.name) + " needs \"extension\": a number");
         bool on = true;
         if (const JsonValue *v = arg("on"); v && op.arg == Arg::extensionOn) {
             if (v->type != JsonValue::Type::boolean) return errorReply("\"on\" must be true or false");
@@ -145,8 +152,8 @@ std::string routeResponse(const JsonValue *args, const std::string &appId, Comma
     int32_t value = 0;
     if (const JsonValue *v = args->find("value"); v && !int32Of(v, value))
         return errorReply("\"value\" must be a whole number");
-    const std::string why = target.answerRoute(static_cast<uint32_t>(handle->integer), none ? nullptr : digits.c_str(),
-                                               value, appId);
+    const std::string why = target.answerRoute(static_cast<uint32_t>(handle->integer),
+                                               none ? nullptr : digits.c_str(), value, appId);
     return why.empty() ? okReply() : errorReply(why);
 }
 

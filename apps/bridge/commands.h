@@ -24,7 +24,8 @@ public:
     virtual const StationView *stationView(int32_t id) = 0;
     // Answers a routing question for a consumer (`appId`: the application
     // it named, if any): empty, or why not.
-    virtual std::string answerRoute(uint32_t handle, const char *digits, int32_t value, const std::string &appId) = 0;
+    virtual std::string answerRoute(uint32_t handle, const char *digits, int32_t value,
+                                    const std::string &appId) = 0;
     // The whole state, a JSON object.
     virtual std::string state() = 0;
 };

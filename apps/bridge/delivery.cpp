@@ -25,8 +25,8 @@ Delivery::Delivery(qspool::Spool &spool, DeliveryLimits limits) : spool_(spool),
 void Delivery::add(Event &&event, bool connected) {
     ++counts_.made;
     const size_t bytes = bytesOf(event);
-    if (!spoolMode_ && (!connected || memory_.size() >= limits_.memoryEvents ||
-                        memoryBytes_ + bytes > limits_.memoryBytes))
+    if (!spoolMode_ &&
+        (!connected || memory_.size() >= limits_.memoryEvents || memoryBytes_ + bytes > limits_.memoryBytes))
         spill();
     if (spoolMode_) {
         toSpool_.push_back(std::move(event));

@@ -43,10 +43,10 @@ public:
 };
 
 struct DeliveryLimits {
-    size_t window = 1024;                  // published, not yet confirmed
-    size_t memoryEvents = 8192;            // in memory before the line goes to the spool
+    size_t window = 1024;        // published, not yet confirmed
+    size_t memoryEvents = 8192;  // in memory before the line goes to the spool
     size_t memoryBytes = 16 * 1024 * 1024;
-    uint64_t spoolBytes = UINT64_MAX;      // the spool's bound: what fits is kept, the rest lost
+    uint64_t spoolBytes = UINT64_MAX;  // the spool's bound: what fits is kept, the rest lost
 };
 
 // Events lost: numbers `from` to `to` of run `epoch`.

@@ -29,7 +29,8 @@ public:
     bool number(uint64_t &v, size_t bytes) {
         if (bytes_.size() - at_ < bytes) return false;
         v = 0;
-        for (size_t i = 0; i < bytes; ++i) v |= uint64_t{static_cast<unsigned char>(bytes_[at_ + i])} << (8 * i);
+        for (size_t i = 0; i < bytes; ++i)
+            v |= uint64_t{static_cast<unsigned char>(bytes_[at_ + i])} << (8 * i);
         at_ += bytes;
         return true;
     }
@@ -91,17 +92,16 @@ int64_t wallClockUs() {
         .count();
 }
 
-Event EventMaker::make(std::string_view kind, std::string_view id, std::string_view event, std::string_view data,
-                       std::string messageId) {
+Event EventMaker::make(std::string_view kind, std::string_view id, std::string_view event,
+                       std::string_view data, std::string messageId) {
     Event e;
     e.epoch = epoch_;
     e.seq = ++seq_;
     e.timeUs = wallClockUs();
     e.routingKey.append(site_).append(".").append(kind).append(".").append(id).append(".").append(event);
     e.type.append("quentara.").append(kind).append(".").append(event);
-    e.messageId = messageId.empty()
-                      ? site_ + "." + std::to_string(epoch_) + "." + std::to_string(e.seq)
-                      : std::move(messageId);
+    e.messageId = messageId.empty() ? site_ + "." + std::to_string(epoch_) + "." + std::to_string(e.seq)
+                                    : std::move(messageId);
     JsonWriter body;
     body.beginObject()
         .text("site", site_)

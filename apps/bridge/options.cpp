@@ -52,11 +52,15 @@ std::vector<int32_t> parseNumberList(const std::string &option, const std::strin
     size_t start = 0;
     while (start <= text.size()) {
         const size_t comma = text.find(',', start);
-        const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string part =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const size_t dash = part.find('-', 1);
         const int64_t from = qtools::optionNumber(option, part.substr(0, dash), least, most);
-        const int64_t to = dash == std::string::npos ? from : qtools::optionNumber(option, part.substr(dash + 1), from, most);
-        if (static_cast<uint64_t>(to - from) >= count || out.size() + static_cast<size_t>(to - from + 1) > count)
+        const int64_t to = dash == std::string::npos
+                               ? from
+                               : qtools::optionNumber(option, part.substr(dash + 1), from, most);
+        if (static_cast<uint64_t>(to - from) >= count ||
+            out.size() + static_cast<size_t>(to - from + 1) > count)
             throw std::invalid_argument(option + " names more than " + std::to_string(count));
         for (int64_t v = from; v <= to; ++v) out.push_back(static_cast<int32_t>(v));
         if (comma == std::string::npos) break;
@@ -73,7 +77,8 @@ void readCredentials(const std::string &path, BrokerUrl &broker) {
     std::getline(in, password);
     for (std::string *s : {&user, &password})
         if (!s->empty() && s->back() == '\r') s->pop_back();
-    if (user.empty()) throw std::invalid_argument("--amqp-credentials: " + path + " names no user on its first line");
+    if (user.empty())
+        throw std::invalid_argument("--amqp-credentials: " + path + " names no user on its first line");
     broker.user = user;
     broker.password = password;
 }
@@ -162,7 +167,8 @@ Options parseOptions(const std::vector<std::string> &args) {
         else if (a == "--route-default")
             o.routeDefault = value();
         else if (a == "--route-default-value")
-            o.routeDefaultValue = static_cast<int32_t>(qtools::optionNumber(a, value(), INT32_MIN, INT32_MAX));
+            o.routeDefaultValue =
+                static_cast<int32_t>(qtools::optionNumber(a, value(), INT32_MIN, INT32_MAX));
         else if (a == "--spool")
             o.spool = value();
         else if (a == "--spool-max-mb")

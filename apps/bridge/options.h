@@ -39,9 +39,9 @@ struct Options {
     int32_t routeDefaultValue = 0;
     std::string spool;  // default: qapi-bridge-<site>.spool in the working folder
     uint64_t spoolBytes = 1024ull * 1024 * 1024;
-    uint32_t window = 1024;          // events published and not yet confirmed
-    uint32_t memoryEvents = 8192;    // events held in memory before the spool takes the line
-    uint32_t statusSeconds = 60;     // a bridge status event at least this often
+    uint32_t window = 1024;        // events published and not yet confirmed
+    uint32_t memoryEvents = 8192;  // events held in memory before the spool takes the line
+    uint32_t statusSeconds = 60;   // a bridge status event at least this often
     uint32_t commandBytes = 64 * 1024;
     bool help = false;
     bool version = false;

@@ -30,14 +30,25 @@ std::string snapshotData(const QapiStatusSnapshot &s) {
     else
         w.null("status_text");
     w.number("call_state", s.callState).number("event_value", s.eventValue).number("info_value", s.infoValue);
-    const std::pair<const char *, uint8_t> flags[] = {
-        {"can_newcall", s.canNewcall},       {"can_digits", s.canDigits},         {"is_alerting", s.isAlerting},
-        {"can_answer", s.canAnswer},         {"can_clear", s.canClear},           {"can_hold", s.canHold},
-        {"can_retrieve", s.canRetrieve},     {"can_callback", s.canCallback},     {"can_suspend", s.canSuspend},
-        {"can_conference", s.canConference}, {"can_transfer", s.canTransfer},     {"can_record_start", s.canRecordStart},
-        {"can_record_stop", s.canRecordStop}, {"can_mailbox", s.canMailbox},      {"can_pickup", s.canPickup}};
+    const std::pair<const char *, uint8_t> flags[] = {{"can_newcall", s.canNewcall},
+                                                      {"can_digits", s.canDigits},
+                                                      {"is_alerting", s.isAlerting},
+                                                      {"can_answer", s.canAnswer},
+                                                      {"can_clear", s.canClear},
+                                                      {"can_hold", s.canHold},
+                                                      {"can_retrieve", s.canRetrieve},
+                                                      {"can_callback", s.canCallback},
+                                                      {"can_suspend", s.canSuspend},
+                                                      {"can_conference", s.canConference},
+                                                      {"can_transfer", s.canTransfer},
+                                                      {"can_record_start", s.canRecordStart},
+                                                      {"can_record_stop", s.canRecordStop},
+                                                      {"can_mailbox", s.canMailbox},
+                                                      {"can_pickup", s.canPickup}};
     for (const auto &[name, value] : flags) w.boolean(name, value != 0);
-    w.number("indicator1", s.indicator1).number("indicator2", s.indicator2).number("indicator3", s.indicator3);
+    w.number("indicator1", s.indicator1)
+        .number("indicator2", s.indicator2)
+        .number("indicator3", s.indicator3);
     w.number("station_id", s.stationId).beginArray("reg_values");
     for (const int32_t v : s.regValues) w.number(nullptr, v);
     return w.endArray().number("reg_short", s.regShort).endObject().take();
@@ -75,6 +86,8 @@ std::string routeRequestData(const QapiRouteRequestPayload &r, uint32_t deadline
     return w.number("deadline_ms", deadlineMs).endObject().take();
 }
 
-std::string libraryText(const char *text, size_t most) { return text ? std::string(text, strnlen(text, most)) : ""; }
+std::string libraryText(const char *text, size_t most) {
+    return text ? std::string(text, strnlen(text, most)) : "";
+}
 
 }  // namespace qbridge

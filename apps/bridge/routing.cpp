@@ -20,7 +20,8 @@ void Routing::asked(uint32_t handle, Clock::time_point now) {
     std::erase_if(questions_, [handle](const Question &q) { return q.handle == handle; });
     questions_.push_back({handle, now + deadline_, false, {}});
     while (questions_.size() > kRemembered) {
-        const auto closed = std::find_if(questions_.begin(), questions_.end(), [](const Question &q) { return q.closed; });
+        const auto closed =
+            std::find_if(questions_.begin(), questions_.end(), [](const Question &q) { return q.closed; });
         questions_.erase(closed != questions_.end() ? closed : questions_.begin());
     }
 }

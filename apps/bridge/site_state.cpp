@@ -29,8 +29,14 @@ void SiteState::write(JsonWriter &w) const {
         else
             w.null("snapshot");
         w.texts("calls", s.calls);
-        if (s.number) w.text("number", *s.number); else w.null("number");
-        if (s.text) w.text("text", *s.text); else w.null("text");
+        if (s.number)
+            w.text("number", *s.number);
+        else
+            w.null("number");
+        if (s.text)
+            w.text("text", *s.text);
+        else
+            w.null("text");
         w.endObject();
     }
     w.endArray().beginArray("lamps");

@@ -43,7 +43,8 @@ amqp_connection_state_t connect(const char *url) {
     if (amqp_parse_url(text.data(), &info) != AMQP_STATUS_OK) throw std::runtime_error("bad URL");
     amqp_connection_state_t c = amqp_new_connection();
     amqp_socket_t *s = amqp_tcp_socket_new(c);
-    if (amqp_socket_open(s, info.host, info.port) != AMQP_STATUS_OK) throw std::runtime_error("cannot connect");
+    if (amqp_socket_open(s, info.host, info.port) != AMQP_STATUS_OK)
+        throw std::runtime_error("cannot connect");
     check(amqp_login(c, "/", 0, 131072, 0, AMQP_SASL_METHOD_PLAIN, info.user, info.password), "login");
     amqp_channel_open(c, 1);
     check(amqp_get_rpc_reply(c), "channel");
@@ -57,8 +58,8 @@ int64_t bodyTime(const std::string &body) {
     std::tm tm{};
     const char *t = body.c_str() + at + 8;
     int micro = 0;
-    if (std::sscanf(t, "%4d-%2d-%2dT%2d:%2d:%2d.%6dZ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
-                    &tm.tm_sec, &micro) != 7)
+    if (std::sscanf(t, "%4d-%2d-%2dT%2d:%2d:%2d.%6dZ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+                    &tm.tm_min, &tm.tm_sec, &micro) != 7)
         return 0;
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
@@ -95,12 +96,15 @@ int consume(const char *url, const char *queue, long count, const char *save) {
     }
     std::sort(latencies.begin(), latencies.end());
     const auto at = [&](size_t percent) {
-        return latencies.empty() ? 0 : latencies[std::min(latencies.size() - 1, latencies.size() * percent / 100)];
+        return latencies.empty()
+                   ? 0
+                   : latencies[std::min(latencies.size() - 1, latencies.size() * percent / 100)];
     };
-    std::printf("{\"count\": %ld, \"first_us\": %lld, \"last_us\": %lld, \"median_us\": %lld, \"p99_us\": %lld, "
-                "\"max_us\": %lld}\n",
-                count, static_cast<long long>(first), static_cast<long long>(last), static_cast<long long>(at(50)),
-                static_cast<long long>(at(99)), static_cast<long long>(latencies.empty() ? 0 : latencies.back()));
+    std::printf(
+        "{\"count\": %ld, \"first_us\": %lld, \"last_us\": %lld, \"median_us\": %lld, \"p99_us\": %lld, "
+        "\"max_us\": %lld}\n",
+        count, static_cast<long long>(first), static_cast<long long>(last), static_cast<long long>(at(50)),
+        static_cast<long long>(at(99)), static_cast<long long>(latencies.empty() ? 0 : latencies.back()));
     amqp_destroy_connection(c);
     return 0;
 }
@@ -143,8 +147,9 @@ int publish(const char *url, const char *save, long window) {
         p.type = amqp_cstring_bytes("quentara.extension.status");
         p.timestamp = static_cast<uint64_t>(nowUs() / 1000000);
         const auto &[key, body] = messages[i];
-        if (amqp_basic_publish(c, 1, amqp_cstring_bytes("quentara.events"), amqp_bytes_t{key.size(), const_cast<char *>(key.data())},
-                               0, 0, &p, amqp_bytes_t{body.size(), const_cast<char *>(body.data())}) != AMQP_STATUS_OK)
+        if (amqp_basic_publish(c, 1, amqp_cstring_bytes("quentara.events"),
+                               amqp_bytes_t{key.size(), const_cast<char *>(key.data())}, 0, 0, &p,
+                               amqp_bytes_t{body.size(), const_cast<char *>(body.data())}) != AMQP_STATUS_OK)
             throw std::runtime_error("publish");
         if (++published % 256 == 0) {
             takeAcks(false);
@@ -164,7 +169,8 @@ int main(int argc, char **argv) {
     try {
         if (argc >= 5 && std::strcmp(argv[1], "consume") == 0)
             return consume(argv[2], argv[3], std::atol(argv[4]), argc > 5 ? argv[5] : nullptr);
-        if (argc == 5 && std::strcmp(argv[1], "publish") == 0) return publish(argv[2], argv[3], std::atol(argv[4]));
+        if (argc == 5 && std::strcmp(argv[1], "publish") == 0)
+            return publish(argv[2], argv[3], std::atol(argv[4]));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench_peer: %s\n", e.what());
         return 1;

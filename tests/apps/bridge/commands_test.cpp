@@ -17,8 +17,10 @@ public:
         return id == 17 ? reinterpret_cast<QapiHandle>(&view) : nullptr;
     }
     const StationView *stationView(int32_t id) override { return id == 17 ? &view : nullptr; }
-    std::string answerRoute(uint32_t handle, const char *digits, int32_t value, const std::string &appId) override {
-        routeAnswer = std::to_string(handle) + " " + (digits ? digits : "-") + " " + std::to_string(value) + " " + appId;
+    std::string answerRoute(uint32_t handle, const char *digits, int32_t value,
+                            const std::string &appId) override {
+        routeAnswer = std::to_string(handle) + " " + (digits ? digits : "-") + " " + std::to_string(value) +
+                      " " + appId;
         return handle == 1 ? "" : "no routing question " + std::to_string(handle) + " is open";
     }
     std::string state() override { return "{\"seq\":5}"; }
@@ -43,13 +45,15 @@ TEST(Commands, EveryMalformedCommandIsAnsweredWithItsFault) {
         {"{\"op\":\"answer\",\"station\":18}", "drives no station 18"},
         {"{\"op\":\"answer\",\"station\":1e3}", "needs \"station\""},
         {"{\"op\":\"digits\",\"station\":17}", "digits needs \"digits\""},
-        {"{\"op\":\"digits\",\"station\":17,\"args\":{\"digits\":\"1234567890123456789012345678901234567890123456789012345678901234567890\"}}",
+        {"{\"op\":\"digits\",\"station\":17,\"args\":{\"digits\":"
+         "\"1234567890123456789012345678901234567890123456789012345678901234567890\"}}",
          "at most 64 bytes"},
         {"{\"op\":\"bdp_register\",\"station\":17,\"args\":{\"extension\":201,\"on\":1}}", "\"on\" must be"},
         {"{\"op\":\"resume\",\"station\":17,\"args\":[]}", "\"args\" must be an object"},
         {"{\"op\":\"route_response\",\"args\":{\"handle\":-1}}", "needs \"handle\""},
     };
-    for (const auto &[body, why] : cases) EXPECT_NE(errorOf(runCommand(body, "", t)).find(why), std::string::npos) << body;
+    for (const auto &[body, why] : cases)
+        EXPECT_NE(errorOf(runCommand(body, "", t)).find(why), std::string::npos) << body;
 }
 
 TEST(Commands, ARefusalSaysWhatTheStationAllowsNow) {
@@ -68,7 +72,8 @@ TEST(Commands, ARefusalSaysWhatTheStationAllowsNow) {
 
 TEST(Commands, RouteResponsesAndSnapshotsReachTheBridge) {
     Target t;
-    EXPECT_EQ(runCommand("{\"op\":\"route_response\",\"args\":{\"handle\":1,\"digits\":\"200\",\"value\":3}}", "crm", t),
+    EXPECT_EQ(runCommand("{\"op\":\"route_response\",\"args\":{\"handle\":1,\"digits\":\"200\",\"value\":3}}",
+                         "crm", t),
               "{\"ok\":true}");
     EXPECT_EQ(t.routeAnswer, "1 200 3 crm");
     EXPECT_EQ(errorOf(runCommand("{\"op\":\"route_response\",\"args\":{\"handle\":2}}", "", t)),
