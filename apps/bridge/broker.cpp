@@ -249,8 +249,21 @@ bool Broker::setUp(std::string &why) {
     const BrokerUrl &b = options_.broker;
     // No heartbeats: rabbitmq-c would send them with a wait; TCP's
     // keep-alive finds a vanished host instead.
-    why = failure(amqp_login(connection_, b.vhost.c_str(), 0, kFrameMax, 0, AMQP_SASL_METHOD_PLAIN,
-                             b.user.c_str(), b.password.c_str()));
+    // Told when the broker blocks publishers (a memory or disk alarm), and
+    // named in the broker's list of connections.
+    const std::string name = "qapi-bridge " + options_.site;
+    amqp_table_entry_t capability{amqp_cstring_bytes("connection.blocked"), {}};
+    capability.value.kind = AMQP_FIELD_KIND_BOOLEAN;
+    capability.value.value.boolean = 1;
+    amqp_table_entry_t properties[2] = {{amqp_cstring_bytes("capabilities"), {}},
+                                        {amqp_cstring_bytes("connection_name"), {}}};
+    properties[0].value.kind = AMQP_FIELD_KIND_TABLE;
+    properties[0].value.value.table = {1, &capability};
+    properties[1].value.kind = AMQP_FIELD_KIND_UTF8;
+    properties[1].value.value.bytes = bytes(name);
+    const amqp_table_t client{2, properties};
+    why = failure(amqp_login_with_properties(connection_, b.vhost.c_str(), 0, kFrameMax, 0, &client,
+                                             AMQP_SASL_METHOD_PLAIN, b.user.c_str(), b.password.c_str()));
     if (!why.empty()) return why = "cannot log in as " + b.user + ": " + why, false;
     const auto step = [this, &why](const char *what) {
         why = failure(amqp_get_rpc_reply(connection_));

@@ -229,6 +229,38 @@ class Case(unittest.TestCase):
         print("bridge killed: %d events of the first run spooled and received, %d duplicates"
               % (len({e["seq"] for e in spooled}), duplicates), flush=True)
 
+    def test_a_bridge_killed_while_the_broker_holds_its_events_back_announces_what_may_be_missing(self):
+        sim = self.sim(per_poll=20)
+        consumer = Consumer(broker.url, "held")
+        first = self.bridge("held", "--feed", FEED, name="first")
+        epoch = consumer.take(lambda ms: ms)[0][1]["epoch"]
+        # A memory alarm: the broker stops reading what publishers send, and confirms nothing.
+        broker.ctl("set_vm_memory_high_watermark", "0.000001")
+        try:
+            sim.send("records 100")
+            sim.expect(r"feed: poll \d+: records \d+ to 100$")
+            first.expect(r"broker blocks publishing")
+            time.sleep(1)
+            first.kill(signal.SIGKILL)
+        finally:
+            broker.ctl("set_vm_memory_high_watermark", "0.4")
+        self.bridge("held", "--feed", FEED, name="second")
+        ups = lambda ms: [b for _, b, _ in ms if b["kind"] == "bridge" and b["epoch"] != epoch]  # noqa: E731
+        status = ups(consumer.take(ups))[0]["data"]
+        previous = status["previous"]
+        self.assertEqual(previous["epoch"], epoch)
+        self.assertGreaterEqual(previous["last_seq"], 100)
+        self.assertLess(previous["safe_seq"], previous["last_seq"])
+        self.assertEqual(status["gaps"], [{"epoch": epoch, "from": previous["safe_seq"] + 1, "to": previous["last_seq"],
+                                           "why": "the bridge ended before the broker confirmed them"}])
+        # What was safe arrived; only the announced numbers may be missing.
+        received = {b["seq"] for b in consumer.events() if b["epoch"] == epoch}
+        self.assertTrue(set(range(1, previous["safe_seq"] + 1)) <= received)
+        print("bridge killed while the broker held its events back: %d of %d events confirmed, %d announced as "
+              "possibly missing, %d of them arrived" % (previous["safe_seq"], previous["last_seq"],
+                                                         previous["last_seq"] - previous["safe_seq"],
+                                                         len(received) - previous["safe_seq"]), flush=True)
+
     def test_routing_questions_answered_by_a_consumer_and_by_the_default_after_the_deadline(self):
         sim = self.sim()
         consumer = Consumer(broker.url, "route")
