@@ -77,7 +77,7 @@ private:
             space();
             JsonValue member;
             if (!value(member, depth + 1)) return false;
-            v.members.emplace_back(std::move(name), std::move(member));
+            v.members.push_back({std::move(name), std::move(member)});
             space();
             if (peek() == '}') return ++at_, true;
             if (peek() != ',') return fail("',' or '}' missing in an object");
@@ -231,8 +231,8 @@ private:
 }  // namespace
 
 const JsonValue *JsonValue::find(std::string_view name) const {
-    for (const auto &[key, value] : members)
-        if (key == name) return &value;
+    for (const JsonMember &m : members)
+        if (m.name == name) return &m.value;
     return nullptr;
 }
 

@@ -8,10 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace qbridge {
+
+struct JsonMember;
 
 struct JsonValue {
     enum class Type { null, boolean, number, string, array, object };
@@ -24,10 +25,15 @@ struct JsonValue {
     // points as UTF-8).
     std::string text;
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonMember> members;
 
     // The member of an object (the first of that name), or null.
     const JsonValue *find(std::string_view name) const;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 constexpr int kDeepest = 8;
