@@ -115,8 +115,8 @@ int publish(const char *url, const char *save, long window) {
     uint32_t sizes[2];
     while (in.read(reinterpret_cast<char *>(sizes), sizeof sizes)) {
         std::string key(sizes[0], '\0'), body(sizes[1], '\0');
-        in.read(key.data(), key.size());
-        in.read(body.data(), body.size());
+        in.read(key.data(), static_cast<std::streamsize>(key.size()));
+        in.read(body.data(), static_cast<std::streamsize>(body.size()));
         messages.emplace_back(std::move(key), std::move(body));
     }
     amqp_connection_state_t c = connect(url);
