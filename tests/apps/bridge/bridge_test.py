@@ -172,6 +172,11 @@ class Case(unittest.TestCase):
         stranger.expect(r"broker amqps://qtest@localhost:%d/ down: cannot connect" % broker.tls_port)
         self.assertEqual(stranger.stop(), 0)
         self.assertEqual(stranger.summary()["waiting"], 2)  # its statuses wait in the spool
+        # Unless told not to check: then the spool goes first.
+        trusting = self.bridge("tls", "--amqp", url, "--amqp-credentials", credentials, "--amqp-no-verify",
+                               name="trusting")
+        self.assertEqual(trusting.stop(), 0)
+        self.assertEqual(trusting.summary()["waiting"], 0)
 
     def test_the_broker_away_for_ten_seconds_in_a_stream_loses_nothing(self):
         sim = self.sim(records=4000, per_poll=20)
