@@ -4,12 +4,13 @@
 # any other user is told what is missing (and what installs it) instead.
 set -eu
 missing=
-for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config clang++ clang-format llvm-cov llvm-profdata; do
+for tool in cmake g++ make nm ip unshare qemu-i386 python3 pkg-config clang++ clang-format llvm-cov llvm-profdata openssl; do
   command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/src/googletest/CMakeLists.txt \
             /usr/include/benchmark/benchmark.h /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so \
-            /usr/include/sqlite3.h /usr/include/postgresql/libpq-fe.h /usr/lib/postgresql/15/bin/initdb; do
+            /usr/include/sqlite3.h /usr/include/postgresql/libpq-fe.h /usr/lib/postgresql/15/bin/initdb \
+            /usr/include/amqp.h /usr/lib/rabbitmq/bin/rabbitmq-server; do
   [ -e "$file" ] || missing="$missing $file"
 done
 # libFuzzer, for the fuzz targets (clang's runtime libraries).
@@ -18,6 +19,9 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 # The Python package's tests: pytest for the python3 on PATH or for the system's.
 python3 -c 'import pytest' 2>/dev/null || /usr/bin/python3 -c 'import pytest' 2>/dev/null ||
   missing="$missing python3-pytest"
+# qapi-bridge's tests consume from RabbitMQ with pika and read its AsyncAPI document.
+/usr/bin/python3 -c 'import pika' 2>/dev/null || missing="$missing python3-pika"
+/usr/bin/python3 -c 'import yaml' 2>/dev/null || missing="$missing python3-yaml"
 # The operator panel and its tests in headless Chromium.
 /usr/bin/python3 -c 'import aiohttp' 2>/dev/null || missing="$missing python3-aiohttp"
 /usr/bin/python3 -c 'import selenium' 2>/dev/null || missing="$missing python3-selenium"

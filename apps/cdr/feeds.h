@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "call_records/occurrences.h"
 #include "cdr/backoff.h"
-#include "cdr/occurrences.h"
 #include "cdr/row.h"
 #include "command_line/endpoint.h"
 #include "qapi.h"
@@ -20,6 +20,7 @@ namespace qcdr {
 
 using Clock = std::chrono::steady_clock;
 using Say = std::function<void(const std::string &)>;
+using qrecords::Occurrences;
 
 class Feeds {
 public:

@@ -10,12 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "call_records/record_key.h"
 #include "qapi.h"
 
 namespace qcdr {
 
-// The first 16 bytes of the SHA-256 of the record's fields and its server.
-using RecordKey = std::array<uint8_t, 16>;
+using qrecords::RecordKey;
+using qrecords::recordKey;
 
 struct Row {
     QapiCmdrRecordPayload record{};
@@ -24,10 +25,6 @@ struct Row {
     RecordKey key{};
     uint32_t occurrence = 0;      // how many identical records came before it on the same connection
 };
-
-// The key of a record that the server on `port` sent: every field of the
-// record (serverAddressText, the server's address, among them) and the port.
-RecordKey recordKey(const QapiCmdrRecordPayload &record, uint16_t port);
 
 // The record's date and time, "2024-05-17 10:30:00".
 std::string recordTimeText(const QapiCmdrRecordPayload &record);

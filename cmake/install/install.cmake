@@ -38,7 +38,7 @@ set(QAPI_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qapi.pc.in ${PROJECT_BINARY_DIR}/qapi.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qapi.pc DESTINATION ${QAPI_PC_DIR})
 
-foreach(program qapi-sim qapi-console qapi-cdr)
+foreach(program qapi-sim qapi-console qapi-cdr qapi-bridge)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

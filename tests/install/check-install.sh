@@ -24,7 +24,7 @@ readelf -d "$library" | grep -q 'SONAME.*\[libqapi\.so\.0\]' || fail "libqapi.so
 for header in qapi.h qmsg.h qapi_version.h; do
   [ -f "$prefix/include/$header" ] || fail "$header not installed"
 done
-for program in qapi-sim qapi-console qapi-cdr; do
+for program in qapi-sim qapi-console qapi-cdr qapi-bridge; do
   [ -x "$prefix/bin/$program" ] || fail "$program not installed"
 done
 
@@ -44,7 +44,7 @@ LD_LIBRARY_PATH=$(dirname "$library") runs "$work/pkg-consumer"
 # A guest in another build: the library only, on the host's warnings.
 cmake -S "$here/guest" -B "$work/guest" -DQAPI_SOURCE="$source" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 targets=$(cmake --build "$work/guest" --target help)
-for unwanted in qapi_tests qapi-console qapi-sim qapi-cdr epoll_station; do
+for unwanted in qapi_tests qapi-console qapi-sim qapi-cdr qapi-bridge epoll_station; do
   ! echo "$targets" | grep -qw "$unwanted" || fail "a guest build has the target $unwanted"
 done
 ! grep -q -- '-Werror' "$work/guest/compile_commands.json" || fail "a guest build compiles with -Werror"

@@ -3,11 +3,14 @@
 
 #include <string>
 
-#include "cdr/occurrences.h"
-#include "cdr/sha256.h"
+#include "call_records/occurrences.h"
+#include "call_records/sha256.h"
 #include "cdr_samples.h"
 
 namespace qcdr {
+using qrecords::Occurrences;
+using qrecords::Sha256;
+
 namespace {
 
 std::string hex(const uint8_t *bytes, size_t n) {

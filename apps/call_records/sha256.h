@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace qcdr {
+namespace qrecords {
 
 class Sha256 {
 public:
@@ -23,4 +23,4 @@ private:
     uint64_t length_ = 0;
 };
 
-}  // namespace qcdr
+}  // namespace qrecords

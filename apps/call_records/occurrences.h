@@ -9,12 +9,13 @@
 // the memory stays bounded however long a connection lasts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 
-#include "cdr/row.h"
+#include "call_records/record_key.h"
 
-namespace qcdr {
+namespace qrecords {
 
 class Occurrences {
 public:
@@ -38,4 +39,4 @@ private:
     size_t sinceCleanup_ = 0;
 };
 
-}  // namespace qcdr
+}  // namespace qrecords

@@ -1,8 +1,8 @@
-#include "cdr/sha256.h"
+#include "call_records/sha256.h"
 
 #include <cstring>
 
-namespace qcdr {
+namespace qrecords {
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -75,4 +75,4 @@ std::array<uint8_t, 32> Sha256::finish() {
     return out;
 }
 
-}  // namespace qcdr
+}  // namespace qrecords

@@ -1,8 +1,8 @@
-#include "cdr/occurrences.h"
+#include "call_records/occurrences.h"
 
 #include <cstring>
 
-namespace qcdr {
+namespace qrecords {
 namespace {
 
 constexpr int64_t kKeptSeconds = 24 * 3600;
@@ -42,4 +42,4 @@ void Occurrences::forgetOld() {
     std::erase_if(counts_, [this](const auto &entry) { return entry.second.time < newest_ - kKeptSeconds; });
 }
 
-}  // namespace qcdr
+}  // namespace qrecords
