@@ -37,4 +37,4 @@ scripts/test-windows.sh
 # The .NET package: its xunit suite, the packed package, the contract under Wine.
 scripts/test-dotnet.sh
 scripts/fuzz.sh 30
-echo "all six builds and the fuzz targets passed"
+echo "all six builds, the .NET package and the fuzz targets passed"
