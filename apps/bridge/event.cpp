@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "bridge/json_out.h"
+#include "wall_clock/wall_clock.h"
 
 namespace qbridge {
 namespace {
@@ -76,21 +77,9 @@ bool decodeEvent(std::string_view bytes, Event &e) {
     return r.done();
 }
 
-std::string utcText(int64_t us) {
-    const time_t seconds = static_cast<time_t>(us / 1000000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(us % 1000000));
-    return text;
-}
+std::string utcText(int64_t us) { return qtools::utcText(us, 6); }
 
-int64_t wallClockUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
+int64_t wallClockUs() { return qtools::wallClockUs(); }
 
 Event EventMaker::make(std::string_view kind, std::string_view id, std::string_view event,
                        std::string_view data, std::string messageId) {

@@ -1,14 +1,11 @@
 #include "cdr/collector.h"
 
 #include "cdr/spooled_row.h"
+#include "wall_clock/wall_clock.h"
 
 namespace qcdr {
 
-int64_t wallClockUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
+int64_t wallClockUs() { return qtools::wallClockUs(); }
 
 Collector::Collector(const std::vector<qtools::Endpoint> &servers, Store &store, qspool::Spool &spool,
                      Say say)

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "call_records/record_fields.h"
+#include "wall_clock/wall_clock.h"
 
 namespace qcdr {
 namespace {
@@ -115,15 +116,7 @@ bool setRecordTime(QapiCmdrRecordPayload &r, std::string_view t) {
     return true;
 }
 
-std::string utcText(int64_t us) {
-    const time_t seconds = static_cast<time_t>(us / 1000000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(us % 1000000 / 1000));
-    return text;
-}
+std::string utcText(int64_t us) { return qtools::utcText(us, 3); }
 
 std::string bytesToUtf8(std::string_view bytes) {
     std::string out;
